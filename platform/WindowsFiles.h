@@ -1,0 +1,28 @@
+#pragma once
+// Windows-like file operations on Windows paths (mapped through DriveMapping). An interface, so
+// that tests can make the Nth delete, copy or write fail.
+#include <string>
+
+namespace zel::platform {
+
+class WindowsFiles {
+ public:
+  virtual ~WindowsFiles() = default;
+  // True only for an existing regular file, never for a directory (FindFirstFileA as used here).
+  virtual bool FileExists(const std::string& windowsPath) = 0;
+  // DeleteFileA: true when the file was removed. A file that another live process holds locked
+  // is in use and is not deleted, as on Windows.
+  virtual bool DeleteFile(const std::string& windowsPath) = 0;
+  // CopyFileA: true when `to` now holds a complete copy of `from`; an existing `to` is
+  // overwritten unless failIfExists.
+  virtual bool CopyFile(const std::string& from, const std::string& to, bool failIfExists) = 0;
+  // Appends bytes to a file, creating the file (never its folder) when missing, and flushes them
+  // to stable storage before returning. Returns 0, or the Windows I/O error code of the step
+  // that failed (2, 3, 4, 5, 101, ...).
+  virtual int AppendToFile(const std::string& windowsPath, const std::string& bytes) = 0;
+};
+
+// The real implementation on the host file system.
+WindowsFiles& HostFiles();
+
+}  // namespace zel::platform

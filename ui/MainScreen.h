@@ -1,0 +1,118 @@
+#pragma once
+// TForm1, the one window: three lists, a progress bar, the flashing label, the Close button and
+// the table object; it drives the whole run. Its run operations are defined in ui/, log/,
+// steps/ and repair/.
+#include <QWidget>
+#include <string>
+
+#include "engine/Table.h"
+#include "platform/Platform.h"
+
+class QFrame;
+class QListWidget;
+class QProgressBar;
+class QPushButton;
+class TCustomLabel1;
+
+// Sees every visible change of the run as it happens (the console front end prints them).
+class RunObserver {
+ public:
+  virtual ~RunObserver() = default;
+  enum class List { Lst1 = 1, Lst2 = 2, Lst3 = 3 };
+  virtual void LineAdded(List list, const std::string& text) = 0;
+  virtual void ListCleared(List list) = 0;
+  virtual void LabelTextChanged(const std::string& text) = 0;
+  virtual void ProgressChanged(int position, int maximum) = 0;
+};
+
+class TForm1 : public QWidget {
+  Q_OBJECT
+
+ public:
+  explicit TForm1(zel::platform::Platform& platform, QWidget* parent = nullptr);
+  ~TForm1() override;
+
+  void SetObserver(RunObserver* observer) { observer_ = observer; }
+
+  // Run sequence.
+  void FormActivate(QObject* sender);
+  void RunChecks();
+
+  // Activity log: appends one line to C:\ZelPos\ZelUtil.Log; raises EInOutError on failure.
+  void WriteLog(const std::string& message);
+
+  // Step 1: lock-file reset and POS program close.
+  void ResetControlFiles();
+  void ClosePosProgram();
+  bool DeleteNetFile();
+  bool DeleteParadoxLock(const std::string& folder);
+  bool DeleteUsersLock(const std::string& folder);
+  bool TestControlTable(const std::string& alias, const std::string& table);
+  void ClearLockFiles(const std::string& folder);
+  void tbl1AfterClose(zel::engine::Table& dataSet);
+
+  // PC shutdown.
+  bool ShutDownPc(unsigned flags);
+  void AskShutDownAll();
+
+  // Step 2: table test and folder check sequence.
+  bool TestTable(const std::string& folder, const std::string& table, const std::string& index1,
+                 const std::string& index2, const std::string& index3, const std::string& index4);
+  void CheckAllTables();
+
+  // Repair: re-index.
+  void ReIndexTable(const std::string& folder, const std::string& table);
+  void DeleteIndexFiles(const std::string& folder, const std::string& table);
+  void CreateIndexFiles(const std::string& folder, const std::string& table);
+  // Repair: new empty table.
+  void RepairTransientTable(const std::string& folder, const std::string& table);
+  void DeleteTableAndRecreate(const std::string& folder, const std::string& table);
+  void CreateNewFile(const std::string& folder, const std::string& table);
+  // Repair: restore from shift backup.
+  void RepairKeptTable(const std::string& folder, const std::string& table);
+  void DeleteTableAndRestore(const std::string& folder, const std::string& table);
+  void RestoreFromBackup(const std::string& folder, const std::string& table);
+  bool TestBackupFile(const std::string& folder, const std::string& table,
+                      const std::string& generation);
+  void CopyBackupFiles(const std::string& folder, const std::string& table,
+                       const std::string& generation);
+  // Before a repair deletes a table's .DB: copies its files to
+  // C:\ZelPos\ZelUtil.Damaged\<date-time>\<folder>\ so a technician can salvage them.
+  void SaveDamagedFiles(const std::string& folder, const std::string& table);
+
+  // What the run operations do with the window; each list line shows at once.
+  void AddLine(QListWidget* list, const std::string& text);
+  void ClearList(QListWidget* list);
+  void MakeLastLineCurrent(QListWidget* list);
+  void RepaintList(QListWidget* list);
+  void SetLabelText(const std::string& text);
+  void SetProgressPosition(int position);
+  void SetProgressMaximum(int maximum);
+  void StepProgress();
+  void RefreshForm();
+  void RepaintPanel();
+
+  // Flags carried between the steps; false at program start.
+  bool StepOk = false;
+  bool TablesOk = false;
+
+  // Components, as laid out.
+  QFrame* pnl1 = nullptr;
+  QProgressBar* pb1 = nullptr;
+  QListWidget* lst1 = nullptr;
+  QListWidget* lst2 = nullptr;
+  QListWidget* lst3 = nullptr;
+  TCustomLabel1* lbl1 = nullptr;
+  QPushButton* btn1 = nullptr;
+  zel::engine::Table tbl1;
+
+  zel::platform::Platform& platform() { return platform_; }
+
+ protected:
+  bool event(QEvent* event) override;
+
+ private:
+  zel::platform::Platform& platform_;
+  RunObserver* observer_ = nullptr;
+  bool activated_ = false;
+};
