@@ -92,6 +92,16 @@ class TForm1 : public QWidget {
   void RefreshForm();
   void RepaintPanel();
 
+  // How the run ended, for front ends that report it (the console's exit status). Filled by
+  // FormActivate (errorEnded) and CheckAllTables (the table counts).
+  struct RunSummary {
+    bool errorEnded = false;  // an error no step caught ended the run
+    int tablesTested = 0;     // catalogue tables tested by Step 2
+    int tablesUnusable = 0;   // of those, how many stayed unusable after their repair
+    int tablesSkipped = 0;    // tables the TablesOk guard skipped
+  };
+  RunSummary Summary;
+
   // Flags carried between the steps; false at program start.
   bool StepOk = false;
   bool TablesOk = false;
