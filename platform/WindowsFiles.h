@@ -20,6 +20,8 @@ class WindowsFiles {
   // to stable storage before returning. Returns 0, or the Windows I/O error code of the step
   // that failed (2, 3, 4, 5, 101, ...).
   virtual int AppendToFile(const std::string& windowsPath, const std::string& bytes) = 0;
+  // Creates a folder and any missing parents (ForceDirectories); true when it exists afterwards.
+  virtual bool CreateDirectories(const std::string& windowsPath) = 0;
 };
 
 // The real implementation on the host file system.

@@ -88,7 +88,7 @@ class FakeSystem : public platform::SystemServices {
 // Real host files, with a hook that can refuse any operation before it runs.
 class HookedFiles : public platform::WindowsFiles {
  public:
-  enum class Op { Exists, Delete, Copy, Append };
+  enum class Op { Exists, Delete, Copy, Append, CreateDirectories };
   // Return true to make the operation fail (Delete/Copy false, Append error 5).
   std::function<bool(Op, const std::string& path)> failWhen;
   std::vector<std::string> deleted;  // paths whose deletion was asked, in order
@@ -108,6 +108,10 @@ class HookedFiles : public platform::WindowsFiles {
   int AppendToFile(const std::string& path, const std::string& bytes) override {
     if (failWhen && failWhen(Op::Append, path)) return 5;
     return platform::HostFiles().AppendToFile(path, bytes);
+  }
+  bool CreateDirectories(const std::string& path) override {
+    if (failWhen && failWhen(Op::CreateDirectories, path)) return false;
+    return platform::HostFiles().CreateDirectories(path);
   }
 };
 
