@@ -1,0 +1,81 @@
+// Step 2: every catalogue table, folder by folder, each failed one sent down its repair path.
+#include <string>
+
+#include "catalogue/Catalogue.h"
+#include "ui/MainScreen.h"
+
+namespace {
+
+constexpr const char* kPosSettings = "c:\\Zelpos\\Zelpos.ini";
+constexpr const char* kMasterTill = "FC  1 - A";
+
+struct FolderBlock {
+  const char* folder;  // as passed to the test and the repair ("History" in mixed case)
+  const char* heading;
+  const char* labelText;
+  int progressMaximum;
+  bool masterOnly;
+  bool guarded;  // skipped table by table once a table stayed unusable
+};
+
+constexpr FolderBlock kBlocks[] = {
+    {"DISPDATA", "Testing Dispdata Files.......",
+     "Please wait while checking Display Folder files....", 2, false, false},
+    {"CONFIGDATA", "Testing Configdata Files.......",
+     "Please wait while checking Configdata Folder files....", 7, true, false},
+    {"History", "Testing History Files.......",
+     "Please wait while checking History Folder files....", 2, false, true},
+    {"TEMPDATA", "Testing TempData Files.......",
+     "Please wait while checking Tempdata Folder files....", 28, false, true},
+    {"PERMDATA", "Testing PermData Files.......",
+     "Please wait while checking Permdata Folder files....", 23, true, true},
+};
+
+}  // namespace
+
+void TForm1::CheckAllTables() {
+  const std::string tillNumber = platform().ini.ReadString(kPosSettings, "Main", "TillNumber", "");
+  const bool masterTill = tillNumber == kMasterTill;
+
+  Summary.tablesTested = 0;
+  Summary.tablesUnusable = 0;
+  Summary.tablesSkipped = 0;
+
+  TablesOk = true;
+  AddLine(lst2, "Step 2");  // shown together with the first heading
+
+  for (const FolderBlock& block : kBlocks) {
+    if (block.masterOnly && !masterTill) continue;
+
+    const std::string folder = block.folder;
+    AddLine(lst2, block.heading);
+    RepaintList(lst2);
+    SetLabelText(block.labelText);
+    SetProgressPosition(1);
+    SetProgressMaximum(block.progressMaximum);
+    if (folder == "CONFIGDATA") TablesOk = true;
+
+    for (const zel::catalogue::TableEntry* entry : zel::catalogue::FolderTables(folder)) {
+      if (block.guarded && !TablesOk) {
+        ++Summary.tablesSkipped;
+        continue;
+      }
+      const std::string table(entry->table);
+      ++Summary.tablesTested;
+      if (!TestTable(folder, table, "", std::string(entry->namedIndexes[0]),
+                     std::string(entry->namedIndexes[1]), "")) {
+        if (entry->repairPath == zel::catalogue::RepairPath::Transient)
+          RepairTransientTable(folder, table);
+        else
+          RepairKeptTable(folder, table);
+        // The repair ends with a test of its own, which leaves its outcome in TablesOk.
+        if (!TablesOk) ++Summary.tablesUnusable;
+      }
+    }
+
+    AddLine(lst2, std::string(block.heading) + "Done");
+    RepaintList(lst2);
+  }
+
+  if (masterTill) MakeLastLineCurrent(lst2);
+}
