@@ -1,0 +1,170 @@
+// Step 1: close the POS program, delete the engine's control and lock files, prove the engine
+// on the control table. The line texts are the ones operators and support know from the tills,
+// odd spacing and spelling included, so they stay exactly as they are.
+#include <QtGlobal>
+#include <exception>
+#include <string>
+
+#include "catalogue/Catalogue.h"
+#include "engine/Session.h"
+#include "ui/MainScreen.h"
+
+namespace {
+
+constexpr const char* kPosWindowTitle = "ZelPos";
+constexpr const char* kClosingLine = "Closing ZelPos Program.......";
+constexpr const char* kNetFile = "C:\\PDOXUSRS.NET";
+constexpr const char* kNetFileLine = "Deleting PDOXUSRS.NET File.........";
+constexpr const char* kControlLine = "Testing DB Control File.........";
+constexpr const char* kStageLine = "Reset database control files.......";
+
+}  // namespace
+
+void TForm1::ResetControlFiles() {
+  ClearList(lst1);
+  AddLine(lst2, "Step 1");
+  AddLine(lst2, kStageLine);
+
+  ClosePosProgram();
+  RepaintList(lst1);
+  platform().system.Sleep(1000);
+
+  // Runs whatever the POS close found; StepOk starts false, so it is not guarded.
+  if (!DeleteNetFile()) AskShutDownAll();
+  RepaintList(lst1);
+
+  // After the first failure every later operation is skipped, so the power-off warning comes
+  // at most once.
+  for (std::string_view folderName : zel::catalogue::LockResetOrder()) {
+    const std::string folder(folderName);
+    if (StepOk && !DeleteParadoxLock(folder)) AskShutDownAll();
+    RepaintList(lst1);
+    if (StepOk && !DeleteUsersLock(folder)) AskShutDownAll();
+    RepaintList(lst1);
+  }
+
+  if (StepOk && !TestControlTable(std::string(zel::catalogue::kControlFolder),
+                                  std::string(zel::catalogue::kControlTable)))
+    AskShutDownAll();
+  RepaintList(lst1);
+
+  if (StepOk) AddLine(lst2, std::string(kStageLine) + "Done");
+  MakeLastLineCurrent(lst1);
+  RepaintList(lst1);
+}
+
+void TForm1::ClosePosProgram() {
+  auto& posWindow = platform().posWindow;
+  const auto window = posWindow.FindTopLevelWindow(kPosWindowTitle);
+  AddLine(lst1, kClosingLine);
+  RepaintList(lst1);
+  platform().system.Sleep(1000);
+
+  if (!window) {
+    AddLine(lst1, std::string(kClosingLine) + "Done");
+    RepaintList(lst1);
+    return;
+  }
+  // Queued, never awaited: the second look follows at once and may still see the window.
+  posWindow.PostCloseRequest(*window);
+  if (posWindow.FindTopLevelWindow(kPosWindowTitle)) {
+    AddLine(lst1, std::string(kClosingLine) + "Failed");
+    RepaintList(lst1);
+  }
+}
+
+bool TForm1::DeleteNetFile() {
+  auto& files = platform().files;
+  AddLine(lst1, kNetFileLine);
+  RepaintList(lst1);
+  // Judged by existence afterwards: a file that was never there counts as deleted.
+  if (files.FileExists(kNetFile)) files.DeleteFile(kNetFile);
+  const bool gone = !files.FileExists(kNetFile);
+  AddLine(lst1, std::string(kNetFileLine) + (gone ? "Done" : "Failed"));
+  RepaintList(lst1);
+  StepOk = gone;
+  return gone;
+}
+
+bool TForm1::DeleteParadoxLock(const std::string& folder) {
+  auto& files = platform().files;
+  const std::string path = "C:\\ZELPOS\\" + folder + "\\PARADOX.LCK";
+  AddLine(lst1, "Deleting c:\\ZELPOS\\" + folder + "\\PARADOX.LCK .........");
+  RepaintList(lst1);
+  if (files.FileExists(path)) files.DeleteFile(path);
+  const bool gone = !files.FileExists(path);
+  if (gone)
+    AddLine(lst1, "Deleting C:\\ZELPOS\\" + folder + "\\PARADOX.LCK .........Done");
+  else
+    AddLine(lst1, "Deleting C:\\ZELPOS\\" + folder + " \\PARADOX.LCK .........Failed");
+  RepaintList(lst1);
+  StepOk = gone;
+  return gone;
+}
+
+bool TForm1::DeleteUsersLock(const std::string& folder) {
+  auto& files = platform().files;
+  const std::string path = "C:\\ZELPOS\\" + folder + "\\PDOXUSRS.LCK";
+  AddLine(lst1, "Deleting C:\\ZELPOS\\" + folder + "\\PDOXUSRS.LCK .........");
+  RepaintList(lst1);
+  if (files.FileExists(path)) files.DeleteFile(path);
+  const bool gone = !files.FileExists(path);
+  if (gone)
+    AddLine(lst1, "Deleting C:\\ZELPOS\\" + folder + " \\PDOXUSRS.LCK .........Done");
+  else
+    AddLine(lst1, "Deleting C:\\ZELPOS\\" + folder + "PDOXUSRS.LCK .........Failed");
+  RepaintList(lst1);
+  StepOk = gone;
+  return gone;
+}
+
+bool TForm1::TestControlTable(const std::string& alias, const std::string& table) {
+  auto& session = zel::engine::Session::Default();
+  AddLine(lst1, kControlLine);
+  RepaintList(lst1);
+  try {
+    session.Open();
+    tbl1.SetDatabaseName(alias);
+    tbl1.SetTableName(table + ".db");
+    tbl1.Open();
+    tbl1.Close();  // runs the after-close clean-up while the session is still open
+    StepOk = true;
+    AddLine(lst1, std::string(kControlLine) + "Done");
+    RepaintList(lst1);
+    session.Close();
+    return true;
+  } catch (const std::exception& error) {
+    // The list line stays as operators know it; the reason goes to the technician's console.
+    qWarning("Control table %s %s.db failed: %s", alias.c_str(), table.c_str(), error.what());
+  } catch (...) {
+    qWarning("Control table %s %s.db failed", alias.c_str(), table.c_str());
+  }
+  StepOk = false;
+  try {
+    tbl1.Close();  // nothing when the open had failed
+  } catch (...) {
+  }
+  try {
+    session.Close();
+  } catch (...) {
+  }
+  AddLine(lst1, std::string(kControlLine) + "Failded");
+  RepaintList(lst1);
+  return false;
+}
+
+void TForm1::tbl1AfterClose(zel::engine::Table& /*dataSet*/) {
+  // The alias at this moment names the live folder, even after a backup copy was opened by path.
+  ClearLockFiles(tbl1.DatabaseName());
+}
+
+void TForm1::ClearLockFiles(const std::string& folder) {
+  auto& files = platform().files;
+  // Silent: a file that cannot be deleted simply stays.
+  const std::string paradoxLock = "c:\\zelpos\\" + folder + "\\PARADOX.LCK";
+  const std::string usersLock = "c:\\zelpos\\" + folder + "\\PDOXUSRS.LCK";
+  const std::string netFile = "c:\\PDOXUSRS.NET";
+  if (files.FileExists(paradoxLock)) files.DeleteFile(paradoxLock);
+  if (files.FileExists(usersLock)) files.DeleteFile(usersLock);
+  if (files.FileExists(netFile)) files.DeleteFile(netFile);
+}
