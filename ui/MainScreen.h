@@ -7,23 +7,13 @@
 
 #include "engine/Table.h"
 #include "platform/Platform.h"
+#include "ui/RunObserver.h"
 
 class QFrame;
 class QListWidget;
 class QProgressBar;
 class QPushButton;
 class TCustomLabel1;
-
-// Sees every visible change of the run as it happens (the console front end prints them).
-class RunObserver {
- public:
-  virtual ~RunObserver() = default;
-  enum class List { Lst1 = 1, Lst2 = 2, Lst3 = 3 };
-  virtual void LineAdded(List list, const std::string& text) = 0;
-  virtual void ListCleared(List list) = 0;
-  virtual void LabelTextChanged(const std::string& text) = 0;
-  virtual void ProgressChanged(int position, int maximum) = 0;
-};
 
 class TForm1 : public QWidget {
   Q_OBJECT
@@ -33,6 +23,8 @@ class TForm1 : public QWidget {
   ~TForm1() override;
 
   void SetObserver(RunObserver* observer) { observer_ = observer; }
+  // True once the run has been started; it is started at most once per window.
+  bool RunStarted() const noexcept { return activated_; }
 
   // Run sequence.
   void FormActivate(QObject* sender);
@@ -118,11 +110,21 @@ class TForm1 : public QWidget {
 
   zel::platform::Platform& platform() { return platform_; }
 
+ signals:
+  // FormActivate has returned: the run finished, stopped after Step 1 or was ended by an error.
+  void RunFinished();
+
  protected:
   bool event(QEvent* event) override;
 
  private:
+  void StartRunOnce();
+  void NotifyProgress();
+
   zel::platform::Platform& platform_;
   RunObserver* observer_ = nullptr;
   bool activated_ = false;
+  bool centred_ = false;
+  int reportedPosition_ = 0;
+  int reportedMaximum_ = 100;
 };

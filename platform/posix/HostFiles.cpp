@@ -1,0 +1,220 @@
+// Windows-like file operations on the host file system, on paths mapped through drive C:.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <system_error>
+#include <vector>
+
+#include "platform/DriveMapping.h"
+#include "platform/WindowsFiles.h"
+#include "platform/posix/FileLockProbe.h"
+#include "platform/posix/WindowsErrors.h"
+
+namespace zel::platform {
+namespace fs = std::filesystem;
+
+int WindowsErrorFromErrno(int err, bool folderExists) {
+  switch (err) {
+    case ENOENT:
+      return folderExists ? WinError::FileNotFound : WinError::PathNotFound;
+    case ENOTDIR:
+      return WinError::PathNotFound;
+    case EMFILE:
+    case ENFILE:
+      return WinError::TooManyOpenFiles;
+    case EACCES:
+    case EPERM:
+    case EROFS:
+    case EISDIR:
+      return WinError::AccessDenied;
+    case EBADF:
+      return WinError::InvalidHandle;
+    case EBUSY:
+    case ETXTBSY:
+      return WinError::SharingViolation;
+    case EINVAL:
+      return WinError::InvalidParameter;
+    case ENOSPC:
+#ifdef EDQUOT
+    case EDQUOT:
+#endif
+      return WinError::DiskFull;
+    case ENAMETOOLONG:
+      return WinError::FilenameTooLong;
+    case EFBIG:
+      return WinError::FileTooLarge;
+    case ELOOP:
+      return WinError::CantResolveName;
+    default:
+      return WinError::IoDevice;
+  }
+}
+
+namespace {
+
+bool IsDirectory(const fs::path& path) {
+  struct stat st {};
+  return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+bool IsRegularFile(const fs::path& path) {
+  struct stat st {};
+  return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
+fs::path FolderOf(const fs::path& file) {
+  fs::path parent = file.parent_path();
+  return parent.empty() ? fs::path(".") : parent;
+}
+
+// Writes all of `size` bytes, riding out interrupted and short writes; false with errno set.
+bool WriteAll(int fd, const char* data, size_t size) {
+  while (size > 0) {
+    const ssize_t n = ::write(fd, data, size);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    data += n;
+    size -= static_cast<size_t>(n);
+  }
+  return true;
+}
+
+// Makes a rename or link in `folder` durable; a folder that cannot be synced is not an error.
+void SyncFolder(const fs::path& folder) {
+  const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return;
+  ::fsync(fd);
+  ::close(fd);
+}
+
+class PosixFiles final : public WindowsFiles {
+ public:
+  bool FileExists(const std::string& windowsPath) override {
+    return IsRegularFile(MapWindowsPath(windowsPath));
+  }
+
+  bool DeleteFile(const std::string& windowsPath) override {
+    const fs::path path = MapWindowsPath(windowsPath);
+    struct stat st {};
+    if (::lstat(path.c_str(), &st) != 0 || S_ISDIR(st.st_mode)) return false;
+    // Windows refuses to delete a file that another program has open; here a program holding
+    // it shows by its lock.
+    if (S_ISREG(st.st_mode) && IsLockedByOtherProcess(path)) return false;
+    return ::unlink(path.c_str()) == 0;
+  }
+
+  bool CopyFile(const std::string& from, const std::string& to, bool failIfExists) override {
+    const fs::path source = MapWindowsPath(from);
+    const fs::path target = MapWindowsPath(to);
+    struct stat targetStat {};
+    const bool targetExists = ::lstat(target.c_str(), &targetStat) == 0;
+    if (targetExists && (failIfExists || S_ISDIR(targetStat.st_mode))) return false;
+    if (targetExists && S_ISREG(targetStat.st_mode) && IsLockedByOtherProcess(target)) return false;
+
+    const int in = ::open(source.c_str(), O_RDONLY | O_CLOEXEC);
+    if (in < 0) return false;
+    struct stat sourceStat {};
+    if (::fstat(in, &sourceStat) != 0 || !S_ISREG(sourceStat.st_mode)) {
+      ::close(in);
+      return false;
+    }
+
+    // The copy is written beside the target and only then moved over it, so a copy that fails
+    // halfway never leaves a half file where the target was.
+    const fs::path folder = FolderOf(target);
+    std::string tempName = (folder / ".zelcopy-XXXXXX").native();
+    const int out = ::mkstemp(tempName.data());
+    if (out < 0) {
+      ::close(in);
+      return false;
+    }
+    bool ok = true;
+    std::vector<char> buffer(1 << 16);
+    for (;;) {
+      const ssize_t n = ::read(in, buffer.data(), buffer.size());
+      if (n < 0 && errno == EINTR) continue;
+      if (n < 0) {
+        ok = false;
+        break;
+      }
+      if (n == 0) break;
+      if (!WriteAll(out, buffer.data(), static_cast<size_t>(n))) {
+        ok = false;
+        break;
+      }
+    }
+    ::close(in);
+    if (ok) {
+      ::fchmod(out, sourceStat.st_mode & 07777);
+      const struct timespec times[2] = {sourceStat.st_atim, sourceStat.st_mtim};
+      ::futimens(out, times);  // CopyFileA keeps the last-write time
+      ok = ::fsync(out) == 0;
+    }
+    ok = ::close(out) == 0 && ok;
+    if (ok) {
+      if (failIfExists) {
+        // link() refuses an existing name, so a file that appeared meanwhile is not replaced.
+        ok = ::link(tempName.c_str(), target.c_str()) == 0;
+      } else {
+        ok = ::rename(tempName.c_str(), target.c_str()) == 0;
+      }
+    }
+    ::unlink(tempName.c_str());  // after rename the name is gone; after link it is a second name
+    if (ok) SyncFolder(folder);
+    return ok;
+  }
+
+  int AppendToFile(const std::string& windowsPath, const std::string& bytes) override {
+    const fs::path path = MapWindowsPath(windowsPath);
+    const auto fail = [&path](int err) {
+      return WindowsErrorFromErrno(err, IsDirectory(FolderOf(path)));
+    };
+
+    const int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOCTTY, 0644);
+    if (fd < 0) return fail(errno);
+    struct stat st {};
+    if (::fstat(fd, &st) != 0) {
+      const int err = errno;
+      ::close(fd);
+      return fail(err);
+    }
+    if (!WriteAll(fd, bytes.data(), bytes.size())) {
+      const int err = errno;
+      // Take back a partly written line so the file never ends in a fragment.
+      if (S_ISREG(st.st_mode)) (void)::ftruncate(fd, st.st_size);
+      ::close(fd);
+      return fail(err);
+    }
+    // The caller may power the PC off right after: the bytes must be on disk when this returns.
+    if (::fsync(fd) != 0 && errno != EINVAL) {
+      const int err = errno;
+      ::close(fd);
+      return fail(err);
+    }
+    if (::close(fd) != 0 && errno != EINTR) return fail(errno);
+    return 0;
+  }
+
+  bool CreateDirectories(const std::string& windowsPath) override {
+    const fs::path path = MapWindowsPath(windowsPath);
+    std::error_code ec;
+    fs::create_directories(path, ec);
+    return IsDirectory(path);
+  }
+};
+
+}  // namespace
+
+WindowsFiles& HostFiles() {
+  static PosixFiles files;
+  return files;
+}
+
+}  // namespace zel::platform

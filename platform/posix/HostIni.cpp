@@ -1,0 +1,88 @@
+// GetPrivateProfileStringA on the host: the INI file is read afresh on every call (the POS
+// program may rewrite it at any time) through the drive mapping.
+//
+// How a file is read, as Windows does it:
+//  - lines end in CR LF or LF; blanks (space, tab) around section names, keys and values are
+//    dropped;
+//  - a line whose first non-blank character is ';' is a comment; a ';' later on a line belongs
+//    to the value;
+//  - "[name]" opens a section; lines before the first section belong to none and are never found;
+//  - "key=value": the key is everything before the first '=', the value everything after it;
+//    a line without '=' is no key;
+//  - one pair of matching quotes (" or ') around the whole value is removed, inner quotes stay;
+//  - section and key names are compared without regard to ASCII case; when a section or a key
+//    occurs more than once, the first occurrence in the file wins;
+//  - the default is returned when the file, the section or the key is missing (a key present
+//    with an empty value gives the empty string).
+#include <fstream>
+#include <optional>
+#include <sstream>
+#include <string_view>
+
+#include "platform/DriveMapping.h"
+#include "platform/IniReader.h"
+
+namespace zel::platform {
+namespace {
+
+std::string_view Trim(std::string_view text) {
+  const auto blank = [](char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; };
+  while (!text.empty() && blank(text.front())) text.remove_prefix(1);
+  while (!text.empty() && blank(text.back())) text.remove_suffix(1);
+  return text;
+}
+
+std::string_view Unquote(std::string_view value) {
+  if (value.size() >= 2 && (value.front() == '"' || value.front() == '\'') &&
+      value.back() == value.front())
+    return value.substr(1, value.size() - 2);
+  return value;
+}
+
+class PosixIni final : public IniReader {
+ public:
+  std::string ReadString(const std::string& iniWindowsPath, const std::string& section,
+                         const std::string& key, const std::string& defaultValue) override {
+    std::ifstream in(MapWindowsPath(iniWindowsPath), std::ios::binary);
+    if (!in) return defaultValue;
+    std::ostringstream content;
+    content << in.rdbuf();
+    return Lookup(content.str(), section, key).value_or(defaultValue);
+  }
+
+  static std::optional<std::string> Lookup(const std::string& content, std::string_view section,
+                                           std::string_view key) {
+    const std::string_view wantedSection = Trim(section);
+    const std::string_view wantedKey = Trim(key);
+    bool inSection = false;
+    std::string_view rest = content;
+    while (!rest.empty()) {
+      const size_t end = rest.find('\n');
+      std::string_view line = Trim(rest.substr(0, end));
+      rest = end == std::string_view::npos ? std::string_view{} : rest.substr(end + 1);
+      if (line.empty() || line.front() == ';') continue;
+      if (line.front() == '[') {
+        const size_t close = line.find(']');
+        const std::string_view name =
+            Trim(line.substr(1, close == std::string_view::npos ? line.size() - 1 : close - 1));
+        inSection = SameNameIgnoringCase(name, wantedSection);
+        continue;
+      }
+      if (!inSection) continue;
+      const size_t eq = line.find('=');
+      if (eq == std::string_view::npos) continue;
+      if (SameNameIgnoringCase(Trim(line.substr(0, eq)), wantedKey))
+        return std::string(Unquote(Trim(line.substr(eq + 1))));
+    }
+    return std::nullopt;
+  }
+};
+
+}  // namespace
+
+IniReader& HostIni() {
+  static PosixIni ini;
+  return ini;
+}
+
+}  // namespace zel::platform
