@@ -28,7 +28,9 @@ std::string FormatLine(std::chrono::system_clock::time_point now, const std::str
   const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch());
   const QDateTime local = QDateTime::fromMSecsSinceEpoch(ms.count());
   const QLocale locale;
-  const QString time = locale.toString(local.time(), LongTimeFormat(locale));
+  // Newer locale data puts a narrow no-break space before AM/PM, which code page 1252 lacks.
+  const QString time =
+      locale.toString(local.time(), LongTimeFormat(locale)).replace(QChar(0x202F), u' ');
   const QString date = locale.toString(local.date(), QLocale::ShortFormat);
   return date.toStdString() + "  " + time.toStdString() + "  " + message;
 }

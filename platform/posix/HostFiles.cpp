@@ -13,10 +13,16 @@
 #include "platform/DriveMapping.h"
 #include "platform/WindowsFiles.h"
 #include "platform/posix/FileLockProbe.h"
+#include "platform/posix/FileSyscalls.h"
 #include "platform/posix/WindowsErrors.h"
 
 namespace zel::platform {
 namespace fs = std::filesystem;
+
+FileSyscalls& HostFileSyscalls() {
+  static FileSyscalls calls;
+  return calls;
+}
 
 int WindowsErrorFromErrno(int err, bool folderExists) {
   switch (err) {
@@ -75,7 +81,7 @@ fs::path FolderOf(const fs::path& file) {
 // Writes all of `size` bytes, riding out interrupted and short writes; false with errno set.
 bool WriteAll(int fd, const char* data, size_t size) {
   while (size > 0) {
-    const ssize_t n = ::write(fd, data, size);
+    const ssize_t n = HostFileSyscalls().write(fd, data, size);
     if (n < 0) {
       if (errno == EINTR) continue;
       return false;
@@ -155,7 +161,7 @@ class PosixFiles final : public WindowsFiles {
       ::fchmod(out, sourceStat.st_mode & 07777);
       const struct timespec times[2] = {sourceStat.st_atim, sourceStat.st_mtim};
       ::futimens(out, times);  // CopyFileA keeps the last-write time
-      ok = ::fsync(out) == 0;
+      ok = HostFileSyscalls().fsync(out) == 0;
     }
     ok = ::close(out) == 0 && ok;
     if (ok) {
@@ -185,19 +191,16 @@ class PosixFiles final : public WindowsFiles {
       ::close(fd);
       return fail(err);
     }
-    if (!WriteAll(fd, bytes.data(), bytes.size())) {
-      const int err = errno;
-      // Take back a partly written line so the file never ends in a fragment.
+    // The call adds its whole line or nothing: a failed write or sync takes back what it added.
+    const auto undo = [&](int err) {
       if (S_ISREG(st.st_mode)) (void)::ftruncate(fd, st.st_size);
       ::close(fd);
       return fail(err);
-    }
+    };
+    if (!WriteAll(fd, bytes.data(), bytes.size())) return undo(errno);
     // The caller may power the PC off right after: the bytes must be on disk when this returns.
-    if (::fsync(fd) != 0 && errno != EINVAL) {
-      const int err = errno;
-      ::close(fd);
-      return fail(err);
-    }
+    // (Devices that cannot sync answer EINVAL; there is nothing to make durable then.)
+    if (HostFileSyscalls().fsync(fd) != 0 && errno != EINVAL) return undo(errno);
     if (::close(fd) != 0 && errno != EINTR) return fail(errno);
     return 0;
   }

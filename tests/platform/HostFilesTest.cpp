@@ -1,0 +1,298 @@
+// Windows-like file operations on a temporary Wine prefix.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QtTest>
+#include <cerrno>
+
+#include "platform/WindowsFiles.h"
+#include "platform/posix/FileSyscalls.h"
+#include "platform/posix/WindowsErrors.h"
+
+using zel::platform::HostFiles;
+
+namespace {
+
+// Failing system calls for what a healthy disk will not do on demand.
+int g_writesBeforeFailure = 0;
+int g_writeErrno = 0;
+int g_fsyncCalls = 0;
+int g_fsyncErrno = 0;
+
+ssize_t FailingWrite(int fd, const void* data, size_t size) {
+  if (g_writesBeforeFailure-- <= 0) {
+    errno = g_writeErrno;
+    return -1;
+  }
+  return ::write(fd, data, size < 4 ? size : 4);  // short writes on the way
+}
+
+int CountingFsync(int fd) {
+  ++g_fsyncCalls;
+  if (g_fsyncErrno != 0) {
+    errno = g_fsyncErrno;
+    return -1;
+  }
+  return ::fsync(fd);
+}
+
+// A second process holding an fcntl lock on a file until released.
+class LockHolder {
+ public:
+  explicit LockHolder(const QByteArray& path) {
+    int toChild[2];
+    int fromChild[2];
+    if (::pipe(toChild) != 0 || ::pipe(fromChild) != 0) return;
+    pid_ = ::fork();
+    if (pid_ == 0) {
+      const int fd = ::open(path.constData(), O_RDWR);
+      struct flock lock {};
+      lock.l_type = F_WRLCK;
+      lock.l_whence = SEEK_SET;
+      char ready = (fd >= 0 && ::fcntl(fd, F_SETLK, &lock) == 0) ? 'y' : 'n';
+      (void)::write(fromChild[1], &ready, 1);
+      char done;
+      (void)::read(toChild[0], &done, 1);
+      ::_exit(0);
+    }
+    ::close(toChild[0]);
+    ::close(fromChild[1]);
+    release_ = toChild[1];
+    char ready = 'n';
+    (void)::read(fromChild[0], &ready, 1);
+    ::close(fromChild[0]);
+    locked_ = ready == 'y';
+  }
+  ~LockHolder() {
+    if (pid_ <= 0) return;
+    (void)::write(release_, "x", 1);
+    ::close(release_);
+    ::waitpid(pid_, nullptr, 0);
+  }
+  bool locked() const { return locked_; }
+
+ private:
+  pid_t pid_ = -1;
+  int release_ = -1;
+  bool locked_ = false;
+};
+
+}  // namespace
+
+class HostFilesTest : public QObject {
+  Q_OBJECT
+
+  QTemporaryDir prefix_;
+  QString driveC_;
+
+  void write(const QString& relative, const QByteArray& bytes) {
+    QFile f(driveC_ + "/" + relative);
+    QVERIFY(QDir().mkpath(QFileInfo(f).path()));
+    QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    f.write(bytes);
+  }
+  QByteArray read(const QString& relative) {
+    QFile f(driveC_ + "/" + relative);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
+  }
+  QStringList leftovers(const QString& folder) {
+    return QDir(driveC_ + "/" + folder).entryList({".zelcopy-*"}, QDir::Files | QDir::Hidden);
+  }
+
+ private slots:
+  void initTestCase() {
+    QVERIFY(prefix_.isValid());
+    qputenv("WINEPREFIX", prefix_.path().toLocal8Bit());
+    driveC_ = prefix_.path() + "/drive_c";
+  }
+  void init() {
+    QDir(driveC_).removeRecursively();
+    QVERIFY(QDir().mkpath(driveC_ + "/ZelPos/TEMPDATA"));
+    zel::platform::HostFileSyscalls() = {};
+    g_fsyncCalls = 0;
+    g_fsyncErrno = 0;
+  }
+
+  void fileExistsCountsOnlyRegularFiles() {
+    write("ZelPos/TEMPDATA/ATTLOG.DB", "x");
+    QVERIFY(HostFiles().FileExists("C:\\ZELPOS\\TEMPDATA\\ATTLOG.DB"));
+    QVERIFY(HostFiles().FileExists("c:\\zelpos\\tempdata\\attlog.db"));
+    QVERIFY(!HostFiles().FileExists("C:\\ZelPos\\TEMPDATA"));
+    QVERIFY(!HostFiles().FileExists("C:\\ZelPos\\TEMPDATA\\NONE.DB"));
+  }
+
+  void deleteFile() {
+    write("PDOXUSRS.NET", "x");
+    QVERIFY(HostFiles().DeleteFile("C:\\pdoxusrs.net"));
+    QVERIFY(!QFile::exists(driveC_ + "/PDOXUSRS.NET"));
+    QVERIFY(!HostFiles().DeleteFile("C:\\PDOXUSRS.NET"));  // already gone
+    QVERIFY(!HostFiles().DeleteFile("C:\\ZelPos\\TEMPDATA"));
+    QVERIFY(QDir(driveC_ + "/ZelPos/TEMPDATA").exists());
+  }
+
+  void deleteRefusesFileLockedByAnotherProcess() {
+    write("ZelPos/TEMPDATA/PARADOX.LCK", "lock");
+    {
+      LockHolder holder(QFile::encodeName(driveC_ + "/ZelPos/TEMPDATA/PARADOX.LCK"));
+      QVERIFY(holder.locked());
+      QVERIFY(!HostFiles().DeleteFile("C:\\ZelPos\\TEMPDATA\\PARADOX.LCK"));
+      QVERIFY(QFile::exists(driveC_ + "/ZelPos/TEMPDATA/PARADOX.LCK"));
+    }
+    QVERIFY(HostFiles().DeleteFile("C:\\ZelPos\\TEMPDATA\\PARADOX.LCK"));
+  }
+
+  void copyFile() {
+    write("ZelPos/TEMPDATA/A.DB", "new contents");
+    QVERIFY(HostFiles().CopyFile("C:\\ZelPos\\TEMPDATA\\A.DB", "C:\\ZelPos\\TEMPDATA\\B.DB", true));
+    QCOMPARE(read("ZelPos/TEMPDATA/B.DB"), QByteArray("new contents"));
+    QCOMPARE(QFileInfo(driveC_ + "/ZelPos/TEMPDATA/B.DB").lastModified(),
+             QFileInfo(driveC_ + "/ZelPos/TEMPDATA/A.DB").lastModified());
+
+    write("ZelPos/TEMPDATA/C.DB", "old");
+    QVERIFY(
+        !HostFiles().CopyFile("C:\\ZelPos\\TEMPDATA\\A.DB", "C:\\ZelPos\\TEMPDATA\\C.DB", true));
+    QCOMPARE(read("ZelPos/TEMPDATA/C.DB"), QByteArray("old"));
+    QVERIFY(
+        HostFiles().CopyFile("C:\\ZelPos\\TEMPDATA\\A.DB", "C:\\ZelPos\\TEMPDATA\\C.DB", false));
+    QCOMPARE(read("ZelPos/TEMPDATA/C.DB"), QByteArray("new contents"));
+    QVERIFY(leftovers("ZelPos/TEMPDATA").isEmpty());
+  }
+
+  void copyFailures_data() {
+    QTest::addColumn<QString>("from");
+    QTest::addColumn<QString>("to");
+    QTest::newRow("missing source") << "C:\\ZelPos\\TEMPDATA\\NONE.DB"
+                                    << "C:\\ZelPos\\TEMPDATA\\C.DB";
+    QTest::newRow("source is a folder") << "C:\\ZelPos\\TEMPDATA"
+                                        << "C:\\ZelPos\\TEMPDATA\\C.DB";
+    QTest::newRow("missing target folder") << "C:\\ZelPos\\TEMPDATA\\A.DB"
+                                           << "C:\\ZelPos\\NONE\\C.DB";
+    QTest::newRow("target is a folder") << "C:\\ZelPos\\TEMPDATA\\A.DB"
+                                        << "C:\\ZelPos\\TEMPDATA";
+  }
+  void copyFailures() {
+    QFETCH(QString, from);
+    QFETCH(QString, to);
+    write("ZelPos/TEMPDATA/A.DB", "data");
+    write("ZelPos/TEMPDATA/C.DB", "old");
+    QVERIFY(!HostFiles().CopyFile(from.toStdString(), to.toStdString(), false));
+    QCOMPARE(read("ZelPos/TEMPDATA/C.DB"), QByteArray("old"));
+    QVERIFY(QDir(driveC_ + "/ZelPos/TEMPDATA").exists());
+    QVERIFY(!QDir(driveC_ + "/ZelPos/NONE").exists());
+    QVERIFY(leftovers("ZelPos/TEMPDATA").isEmpty());
+  }
+
+  void copyThatFailsHalfwayKeepsTheTarget() {
+    write("ZelPos/TEMPDATA/A.DB", QByteArray(200, 'n'));
+    write("ZelPos/TEMPDATA/C.DB", "old");
+    g_writesBeforeFailure = 3;
+    g_writeErrno = ENOSPC;
+    zel::platform::HostFileSyscalls().write = FailingWrite;
+    QVERIFY(
+        !HostFiles().CopyFile("C:\\ZelPos\\TEMPDATA\\A.DB", "C:\\ZelPos\\TEMPDATA\\C.DB", false));
+    QCOMPARE(read("ZelPos/TEMPDATA/C.DB"), QByteArray("old"));
+    QVERIFY(leftovers("ZelPos/TEMPDATA").isEmpty());
+  }
+
+  void appendCreatesAndAppends() {
+    QCOMPARE(HostFiles().AppendToFile("C:\\ZelPos\\ZelUtil.Log", "one\r\n"), 0);
+    QCOMPARE(HostFiles().AppendToFile("c:\\zelpos\\zelutil.log", "two\r\n"), 0);
+    QCOMPARE(read("ZelPos/ZelUtil.Log"), QByteArray("one\r\ntwo\r\n"));
+  }
+
+  // What can be provoked for real, as root too.
+  void appendErrors_data() {
+    QTest::addColumn<QString>("path");
+    QTest::addColumn<int>("code");
+    QTest::newRow("missing folder") << "C:\\NoSuchFolder\\ZelUtil.Log" << 3;
+    QTest::newRow("folder is a file") << "C:\\ZelPos\\ZelUtil.Log\\x.log" << 3;
+    QTest::newRow("file is a folder") << "C:\\ZelPos\\TEMPDATA" << 5;
+    QTest::newRow("disk full") << "/dev/full" << 101;
+  }
+  void appendErrors() {
+    QFETCH(QString, path);
+    QFETCH(int, code);
+    write("ZelPos/ZelUtil.Log", "kept\r\n");
+    QCOMPARE(HostFiles().AppendToFile(path.toStdString(), "line\r\n"), code);
+    QVERIFY(!QDir(driveC_ + "/NoSuchFolder").exists());  // the folder is never created
+    QCOMPARE(read("ZelPos/ZelUtil.Log"), QByteArray("kept\r\n"));
+  }
+
+  void appendSyncsAndTakesBackAFailedLine_data() {
+    QTest::addColumn<bool>("failWrite");
+    QTest::addColumn<int>("err");
+    QTest::addColumn<int>("code");
+    QTest::newRow("synced") << false << 0 << 0;
+    QTest::newRow("write: disk full") << true << ENOSPC << 101;
+    QTest::newRow("write: quota") << true << EDQUOT << 101;
+    QTest::newRow("sync: I/O error") << false << EIO << 1117;
+  }
+  void appendSyncsAndTakesBackAFailedLine() {
+    QFETCH(bool, failWrite);
+    QFETCH(int, err);
+    QFETCH(int, code);
+    write("ZelPos/ZelUtil.Log", "kept\r\n");
+    auto& calls = zel::platform::HostFileSyscalls();
+    calls.fsync = CountingFsync;
+    if (failWrite) {
+      calls.write = FailingWrite;
+      g_writesBeforeFailure = 2;  // two short writes land before the failure
+      g_writeErrno = err;
+    } else {
+      g_fsyncErrno = err;
+    }
+    QCOMPARE(HostFiles().AppendToFile("C:\\ZelPos\\ZelUtil.Log", "a longer line\r\n"), code);
+    QCOMPARE(read("ZelPos/ZelUtil.Log"),
+             code == 0 ? QByteArray("kept\r\na longer line\r\n") : QByteArray("kept\r\n"));
+    QCOMPARE(g_fsyncCalls, failWrite ? 0 : 1);
+  }
+
+  void errnoMapping_data() {
+    QTest::addColumn<int>("err");
+    QTest::addColumn<bool>("folderExists");
+    QTest::addColumn<int>("code");
+    QTest::newRow("ENOENT file") << ENOENT << true << 2;
+    QTest::newRow("ENOENT folder") << ENOENT << false << 3;
+    QTest::newRow("ENOTDIR") << ENOTDIR << false << 3;
+    QTest::newRow("EMFILE") << EMFILE << true << 4;
+    QTest::newRow("ENFILE") << ENFILE << true << 4;
+    QTest::newRow("EACCES") << EACCES << true << 5;
+    QTest::newRow("EPERM") << EPERM << true << 5;
+    QTest::newRow("EROFS") << EROFS << true << 5;
+    QTest::newRow("EISDIR") << EISDIR << true << 5;
+    QTest::newRow("EBADF") << EBADF << true << 6;
+    QTest::newRow("EBUSY") << EBUSY << true << 32;
+    QTest::newRow("ETXTBSY") << ETXTBSY << true << 32;
+    QTest::newRow("EINVAL") << EINVAL << true << 87;
+    QTest::newRow("ENOSPC") << ENOSPC << true << 101;
+    QTest::newRow("EDQUOT") << EDQUOT << true << 101;
+    QTest::newRow("ENAMETOOLONG") << ENAMETOOLONG << true << 206;
+    QTest::newRow("EFBIG") << EFBIG << true << 223;
+    QTest::newRow("ELOOP") << ELOOP << true << 1921;
+    QTest::newRow("EIO") << EIO << true << 1117;
+    QTest::newRow("other") << EXDEV << true << 1117;
+  }
+  void errnoMapping() {
+    QFETCH(int, err);
+    QFETCH(bool, folderExists);
+    QFETCH(int, code);
+    QCOMPARE(zel::platform::WindowsErrorFromErrno(err, folderExists), code);
+  }
+
+  void createDirectories() {
+    QVERIFY(
+        HostFiles().CreateDirectories("C:\\ZelPos\\ZelUtil.Damaged\\20090525-140700\\TEMPDATA"));
+    QVERIFY(QDir(driveC_ + "/ZelPos/ZelUtil.Damaged/20090525-140700/TEMPDATA").exists());
+    QVERIFY(HostFiles().CreateDirectories("c:\\zelpos\\tempdata"));  // exists already
+    write("ZelPos/AFILE", "x");
+    QVERIFY(!HostFiles().CreateDirectories("C:\\ZelPos\\AFILE\\SUB"));
+  }
+};
+
+QTEST_GUILESS_MAIN(HostFilesTest)
+#include "HostFilesTest.moc"
