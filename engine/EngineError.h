@@ -24,6 +24,12 @@ inline constexpr int IndexOutOfDate = 0x2F02;      // "Index is out of date"
 inline constexpr int ValOutOfDate = 0x2F04;        // ".VAL file is out of date"
 inline constexpr int UnknownAlias = 0x2708;        // "Unknown database"
 inline constexpr int WriteFailed = 0x2101;         // an I/O failure while writing
+inline constexpr int ReadFailed = 0x2102;          // an I/O failure while reading
+inline constexpr int CorruptBlobFile = 0x2303;     // "Corrupt Memo/BLOB file"
+inline constexpr int NetworkInitFailed = 0x2C01;   // "Network initialization failed"
+inline constexpr int CannotLockNetFile = 0x2C04;   // "Cannot lock network file"
+// The engine's own: a table encrypted with a password the engine does not have.
+inline constexpr int TableEncrypted = 0xE001;
 }  // namespace ErrorCode
 
 class EngineError : public std::runtime_error {

@@ -11,6 +11,9 @@ class Session {
   void Close();  // closing a closed session does nothing
   bool IsOpen() const noexcept;
 
+  // Ends the session (removing its lock files) when the program exits with it still open.
+  ~Session();
+
   Session(const Session&) = delete;
   Session& operator=(const Session&) = delete;
 

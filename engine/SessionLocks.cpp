@@ -1,0 +1,167 @@
+#include "engine/SessionLocks.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <optional>
+#include <string>
+#include <system_error>
+
+#include "engine/EngineError.h"
+#include "platform/DriveMapping.h"
+#include "platform/posix/FileLockProbe.h"
+
+namespace zel::engine {
+namespace fs = std::filesystem;
+
+namespace {
+
+std::optional<fs::path> FindIgnoringCase(const fs::path& dir, const std::string& name) {
+  std::error_code ec;
+  if (fs::exists(dir / name, ec)) return dir / name;
+  for (fs::directory_iterator it(dir, ec), end; !ec && it != end; it.increment(ec)) {
+    if (platform::SameNameIgnoringCase(it->path().filename().string(), name)) return it->path();
+  }
+  return std::nullopt;
+}
+
+bool SetLock(int fd, short type) {
+  struct flock lk;
+  std::memset(&lk, 0, sizeof lk);
+  lk.l_type = type;
+  lk.l_whence = SEEK_SET;  // whole file
+  return ::fcntl(fd, F_SETLK, &lk) == 0;
+}
+
+std::string Reason(int err) {
+  return std::generic_category().message(err);
+}
+
+}  // namespace
+
+SessionLocks::~SessionLocks() {
+  ReleaseAll();
+}
+
+const SessionLocks::Held* SessionLocks::Find(const fs::path& file) const {
+  struct stat st {};
+  if (::stat(file.c_str(), &st) != 0) return nullptr;
+  for (const Held& h : held_) {
+    if (h.dev == st.st_dev && h.ino == st.st_ino) return &h;
+  }
+  return nullptr;
+}
+
+bool SessionLocks::IsOurs(const fs::path& file) const {
+  const Held* h = Find(file);
+  return h && h->made;
+}
+
+void SessionLocks::Prune() {
+  // Lock files deleted behind the session's back (the program's after-close clean-up) are
+  // forgotten, so the next open makes new ones.
+  for (auto it = held_.begin(); it != held_.end();) {
+    struct stat st {};
+    const bool present =
+        ::stat(it->path.c_str(), &st) == 0 && st.st_dev == it->dev && st.st_ino == it->ino;
+    if (present) {
+      ++it;
+      continue;
+    }
+    ::close(it->fd);
+    it = held_.erase(it);
+  }
+}
+
+void SessionLocks::CheckFolder(const fs::path& dir) {
+  for (const char* name : {kParadoxLck, kPdoxUsrsLck}) {
+    const auto found = FindIgnoringCase(dir, name);
+    if (!found || IsOurs(*found)) continue;
+    if (platform::IsLockedByOtherProcess(*found)) {
+      throw EngineError(ErrorCode::DirectoryBusy,
+                        "Directory is busy (lock file in use by another program)", found->string());
+    }
+    throw EngineError(ErrorCode::ForeignNetFile, "Directory is controlled by other .NET file",
+                      found->string());
+  }
+}
+
+void SessionLocks::Hold(const fs::path& file, bool isNetFile) {
+  if (const Held* h = Find(file)) {
+    // Still ours: take the lock again in case a descriptor closed elsewhere in this process
+    // dropped it (classic fcntl locks belong to the process, not the descriptor).
+    SetLock(h->fd, F_RDLCK);
+    return;
+  }
+  Held h;
+  h.path = file;
+  std::error_code ec;
+  if (isNetFile && fs::exists(file, ec)) {
+    // Someone else's network control file: share it, never remove it.
+    h.fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY);
+    if (h.fd < 0) {
+      throw EngineError(ErrorCode::CannotLockNetFile,
+                        "Cannot lock network file (" + Reason(errno) + ")", file.string());
+    }
+    SetLock(h.fd, F_RDLCK);
+  } else {
+    h.fd = ::open(file.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC | O_NOCTTY, 0666);
+    if (h.fd < 0) {
+      const int err = errno;
+      if (err == EEXIST && !isNetFile) {
+        throw EngineError(ErrorCode::ForeignNetFile, "Directory is controlled by other .NET file",
+                          file.string());
+      }
+      if (isNetFile) {
+        throw EngineError(ErrorCode::NetworkInitFailed,
+                          "Network initialization failed (cannot create the network control "
+                          "file: " +
+                              Reason(err) + ")",
+                          file.string());
+      }
+      throw EngineError(
+          ErrorCode::CannotLockNetFile,
+          "Cannot lock network file (cannot create the lock file: " + Reason(err) + ")",
+          file.string());
+    }
+    h.made = true;
+    if (!SetLock(h.fd, F_RDLCK)) {
+      const int err = errno;
+      ::unlink(file.c_str());
+      ::close(h.fd);
+      throw EngineError(ErrorCode::CannotLockNetFile,
+                        "Cannot lock network file (" + Reason(err) + ")", file.string());
+    }
+  }
+  struct stat st {};
+  if (::fstat(h.fd, &st) == 0) {
+    h.dev = st.st_dev;
+    h.ino = st.st_ino;
+  }
+  held_.push_back(std::move(h));
+}
+
+void SessionLocks::Acquire(const fs::path& dir, const fs::path& netFile) {
+  Prune();
+  Hold(netFile, true);
+  for (const char* name : {kParadoxLck, kPdoxUsrsLck}) {
+    const auto found = FindIgnoringCase(dir, name);
+    Hold(found ? *found : dir / name, false);
+  }
+}
+
+void SessionLocks::ReleaseAll() {
+  for (Held& h : held_) {
+    struct stat st {};
+    if (h.made && ::stat(h.path.c_str(), &st) == 0 && st.st_dev == h.dev && st.st_ino == h.ino) {
+      ::unlink(h.path.c_str());
+    }
+    ::close(h.fd);
+  }
+  held_.clear();
+}
+
+}  // namespace zel::engine

@@ -1,0 +1,48 @@
+#pragma once
+// The lock files a session keeps: PARADOX.LCK and PDOXUSRS.LCK in each folder holding an open
+// table, and the network control file. Each one the session makes is held with a classic fcntl
+// lock (per process, so another process's probe sees it) and removed when the session ends.
+#include <sys/types.h>
+
+#include <filesystem>
+#include <vector>
+
+namespace zel::engine {
+
+class SessionLocks {
+ public:
+  SessionLocks() = default;
+  ~SessionLocks();
+  SessionLocks(const SessionLocks&) = delete;
+  SessionLocks& operator=(const SessionLocks&) = delete;
+
+  // Raises when `dir` holds a lock file this session did not make: "Directory is busy" when
+  // another live process holds it, else "Directory is controlled by other .NET file".
+  void CheckFolder(const std::filesystem::path& dir);
+  // Makes (or keeps) this session's lock files in `dir` and the network control file
+  // `netFile`, and holds a lock on each. A network control file made by someone else is used
+  // as it is and left in place.
+  void Acquire(const std::filesystem::path& dir, const std::filesystem::path& netFile);
+  // Removes the lock files this session made that are still in place and drops every lock.
+  void ReleaseAll();
+  // True when `file` is a lock file this session made and still holds.
+  bool IsOurs(const std::filesystem::path& file) const;
+
+  static constexpr const char* kParadoxLck = "PARADOX.LCK";
+  static constexpr const char* kPdoxUsrsLck = "PDOXUSRS.LCK";
+
+ private:
+  struct Held {
+    std::filesystem::path path;
+    dev_t dev = 0;
+    ino_t ino = 0;
+    int fd = -1;
+    bool made = false;
+  };
+  const Held* Find(const std::filesystem::path& file) const;
+  void Prune();
+  void Hold(const std::filesystem::path& file, bool isNetFile);
+  std::vector<Held> held_;
+};
+
+}  // namespace zel::engine

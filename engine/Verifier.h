@@ -1,0 +1,56 @@
+#pragma once
+// Verifies a Paradox table on host paths: the data file, its BLOB and validity files and one
+// index. Used by Table::Open (after the lock checks) and by zelcheck. Reads only; never writes,
+// locks or creates a file. Memory stays bounded whatever the table size.
+#include <cstdint>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+namespace zel::engine {
+
+// Raises EngineError when the table at `dbFile` (the .DB host path) or the index named
+// `indexName` (empty: the primary index) is unusable; returns when both are usable.
+void VerifyTable(const std::filesystem::path& dbFile, const std::string& indexName);
+
+struct FieldInfo {
+  std::string name;
+  char type = '?';  // Paradox type letter: A N $ S I D T @ L + # Y M B F O G
+  int size = 0;     // bytes in a record (BCD: 17); Alpha/Bytes/BLOB: the declared size
+  bool descending = false;
+};
+
+struct SecondaryIndexInfo {
+  std::filesystem::path xFile;
+  std::filesystem::path yFile;  // empty when missing
+  std::string name;             // stored name (.XGn) or the field name (.Xnn)
+  bool maintained = false;
+  bool caseInsensitive = false;
+  std::vector<FieldInfo> fields;  // the indexed fields of the table
+  std::string problem;            // non-empty when its header cannot be read
+};
+
+struct TableInfo {
+  std::string level;  // "3.0", "3.5", "4", "5", "7"
+  int version = 0;    // byte 0x39
+  int codePage = 0;   // 0 when the level has none
+  int sortOrder = 0;  // byte 0x29
+  std::string sortOrderId;
+  std::uint32_t numRecords = 0;
+  int blockSize = 0;
+  bool keyed = false;
+  bool encrypted = false;
+  std::vector<FieldInfo> fields;
+  int keyFields = 0;
+  std::vector<SecondaryIndexInfo> indexes;
+};
+
+// Reads the header of `dbFile` and lists the secondary indexes found beside it. Raises
+// EngineError when the data file is missing or its header is unusable.
+TableInfo DescribeTable(const std::filesystem::path& dbFile);
+
+// The table's files that exist beside `dbFile` (data, primary index, BLOB, .VAL and every
+// secondary index file), matched without regard to case.
+std::vector<std::filesystem::path> ExistingTableFiles(const std::filesystem::path& dbFile);
+
+}  // namespace zel::engine
