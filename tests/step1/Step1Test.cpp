@@ -88,7 +88,7 @@ struct Station {
   }
   // A small healthy keyed table made by Borland's engine, under the control table's name.
   void InstallControlTable() {
-    const QString from = QStringLiteral(ZEL_SAMPLES_DIR "/paradoxdriver/db/SERVER");
+    const QString from = QStringLiteral(ZEL_SAMPLES_DIR "/paradoxdriver/db/ORDERS");
     for (const QString ext : {".DB", ".PX"}) {
       const QString to = Host("ZELPOS/DISPDATA/DUMMYDISP" + ext);
       QVERIFY(QFile::copy(from + ext, to));
