@@ -158,6 +158,7 @@ class Step1Test : public QObject {
     QVERIFY(station.fake.powerOff.requests.empty());
     QCOMPARE(station.form->lst1->currentRow(), station.form->lst1->count() - 1);
     QVERIFY(!zel::engine::Session::Default().IsOpen());
+    QVERIFY(!station.Exists("ZELPOS/ZelUtil.Log"));
   }
 
   // Present or absent, every lock file ends up deleted and each gets its done line.
@@ -250,6 +251,8 @@ class Step1Test : public QObject {
     QVERIFY(station.Exists(undeletable));
     for (const QString& file : untouched) QVERIFY2(station.Exists(file), qPrintable(file));
     QCOMPARE(station.fake.system.sleeps, (std::vector<int>{1000, 1000}));
+    QVERIFY(!zel::engine::Session::Default().IsOpen());
+    QVERIFY(!station.Exists("ZELPOS/ZelUtil.Log"));  // Step 1 writes nothing to the log
 
     if (heldByProcess) {
       holder.closeWriteChannel();
