@@ -388,16 +388,16 @@ void CatalogueTest::creatorBindings() {
   QCOMPARE(bound, 13);
 
   // Names bind to the libraries' own entry points.
-  QCOMPARE(TableCreator("TEMPDATA", "DEBTREP"), &::CreateDebTemp);
-  QCOMPARE(TableCreator("PERMDATA", "DEBTEMP"), &::CreateDebTemp);
-  QCOMPARE(TableCreator("PERMDATA", "DEBMAOTK"), &::CreateDebtorsOTK);
-  QCOMPARE(TableCreator("PERMDATA", "OTKREK"), &::CreateDebtorsOTK);
-  QCOMPARE(TableCreator("CONFIGDATA", "PAYTYPE"), &::CreatePayType);
-  QCOMPARE(TableCreator("TEMPDATA", "PAYTYPE"), &::CreatePayTypeTemp);
-  QCOMPARE(TableCreator("TEMPDATA", "VOID"), &::CreateEnd);
-  QCOMPARE(IndexCreator("PERMDATA", "DEBTRANS"), &::CreateDebtTransIndex);
+  QVERIFY(TableCreator("TEMPDATA", "DEBTREP") == &::CreateDebTemp);
+  QVERIFY(TableCreator("PERMDATA", "DEBTEMP") == &::CreateDebTemp);
+  QVERIFY(TableCreator("PERMDATA", "DEBMAOTK") == &::CreateDebtorsOTK);
+  QVERIFY(TableCreator("PERMDATA", "OTKREK") == &::CreateDebtorsOTK);
+  QVERIFY(TableCreator("CONFIGDATA", "PAYTYPE") == &::CreatePayType);
+  QVERIFY(TableCreator("TEMPDATA", "PAYTYPE") == &::CreatePayTypeTemp);
+  QVERIFY(TableCreator("TEMPDATA", "VOID") == &::CreateEnd);
+  QVERIFY(IndexCreator("PERMDATA", "DEBTRANS") == &::CreateDebtTransIndex);
   QVERIFY(IndexCreator("TEMPDATA", "DEBTRANS") == nullptr);
-  QCOMPARE(IndexCreator("History", "PUMPHIST"), nullptr);
+  QVERIFY(IndexCreator("History", "PUMPHIST") == nullptr);
 
   // Every entry point of both libraries serves at least one entry.
   std::set<std::string_view> tableNames, indexNames;
