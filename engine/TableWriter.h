@@ -10,6 +10,15 @@
 
 namespace zel::engine {
 
+// Codes of the writer's own failures (I/O failures use ErrorCode::WriteFailed, a damaged
+// table the codes of the reader).
+namespace WriterErrorCode {
+inline constexpr int KeyViolation = 0x2601;       // "Key violation"
+inline constexpr int InvalidDefinition = 0x2701;  // a field, key or index the writer cannot store
+inline constexpr int InvalidValue = 0x2702;       // a record value that does not fit its field
+inline constexpr int NotKeyed = 0x2703;           // indexes asked of a table without a key
+}  // namespace WriterErrorCode
+
 // Yields the next record, or nothing at the end. Lets a builder stream millions of records.
 using RecordSource = std::function<std::optional<Record>()>;
 

@@ -1,0 +1,706 @@
+#include "engine/TableWriter.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <ctime>
+#include <numeric>
+#include <regex>
+#include <set>
+
+#include "engine/EngineError.h"
+#include "engine/ParadoxFormat.h"
+#include "engine/RecordEncoding.h"
+#include "engine/WriterIO.h"
+#include "engine/WriterLayout.h"
+
+namespace zel::engine {
+namespace {
+
+namespace fs = std::filesystem;
+using writer::TempFile;
+
+// Stamps of a newly made table. The data change counter starts at 2: Paradox is reported to
+// distrust a primary index whose table says 1.
+constexpr std::uint8_t kNewChangeCount = 2;
+constexpr std::uint8_t kNewDefinitionCount = 1;
+constexpr std::uint8_t kNewIndexChangeCount = 2;
+constexpr std::size_t kMaxKeyFields = 16;
+constexpr std::size_t kMaxIndexFields = 16;
+constexpr std::size_t kMaxNameLength = 25;
+constexpr std::size_t kBlkNumBytes = 2;
+
+struct Column {
+  std::uint8_t code = 0;
+  std::uint8_t sizeByte = 0;
+  std::size_t bytes = 0;
+  std::size_t offset = 0;
+  std::string name;
+};
+
+// The parts of a table the index builders need, whether it comes from a definition or from an
+// existing .DB header.
+struct Shape {
+  std::vector<Column> cols;
+  int keyFields = 0;
+  std::size_t recordSize = 0;
+  std::size_t keyBytes = 0;
+  std::uint8_t version = px::Version::Level7;
+  std::uint16_t codePage = 1252;
+  std::uint8_t sortByte = px::kSortAscii;
+  std::string sortId = "ascii";
+  std::uint8_t change1 = kNewChangeCount;
+  std::uint8_t change2 = kNewDefinitionCount;
+};
+
+struct IndexPlan {
+  std::string name;
+  std::vector<int> cols;  // table columns of the secondary fields
+  bool caseInsensitive = false;
+  bool named = false;
+  fs::path xFile, yFile;
+  std::size_t secBytes = 0;
+  std::size_t keyBytes = 0;    // secondary + primary key bytes: the X sort key
+  std::size_t recordSize = 0;  // keyBytes + Blk Num
+  std::vector<std::uint8_t> records;
+};
+
+std::string Lower(std::string s) {
+  for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return s;
+}
+
+bool SameName(const std::string& a, const std::string& b) {
+  return Lower(a) == Lower(b);
+}
+
+[[noreturn]] void Invalid(const std::string& what, const fs::path& file) {
+  throw EngineError(WriterErrorCode::InvalidDefinition, what, file.string());
+}
+
+// Index files take the case of the table's own extension, so "fk1.db" gets "fk1.px".
+std::string Ext(const fs::path& db, const std::string& upper) {
+  const std::string e = db.extension().string();
+  const bool lower = !e.empty() && std::none_of(e.begin(), e.end(), [](char c) {
+    return std::isupper(static_cast<unsigned char>(c));
+  });
+  return lower ? Lower(upper) : upper;
+}
+
+fs::path Sibling(const fs::path& db, const std::string& upperExt) {
+  fs::path p = db;
+  p.replace_extension("." + Ext(db, upperExt));
+  return p;
+}
+
+std::string Hex2(int n) {
+  static const char* digits = "0123456789ABCDEF";
+  return {digits[(n >> 4) & 15], digits[n & 15]};
+}
+
+// ---- Definitions ------------------------------------------------------------------------------
+
+Shape ShapeFromDefinition(const TableDef& def, const fs::path& db) {
+  Shape s;
+  if (def.level != 4 && def.level != 5 && def.level != 7)
+    Invalid("Table level " + std::to_string(def.level) + " cannot be written (4, 5 or 7)", db);
+  s.version = px::VersionForLevel(def.level);
+  if (def.fields.empty()) Invalid("A table needs at least one field", db);
+  if (def.fields.size() > static_cast<std::size_t>(px::kMaxFields))
+    Invalid("A table has at most 255 fields", db);
+  if (def.keyFieldCount < 0 || static_cast<std::size_t>(def.keyFieldCount) > def.fields.size())
+    Invalid("The key has more fields than the table", db);
+  if (static_cast<std::size_t>(def.keyFieldCount) > kMaxKeyFields)
+    Invalid("A primary key has at most 16 fields", db);
+  if (Lower(def.sortOrder) != "ascii")
+    Invalid("Sort order \"" + def.sortOrder + "\" is not supported (only ascii)", db);
+  if (def.codePage <= 0 || def.codePage > 65535)
+    Invalid("Code page " + std::to_string(def.codePage) + " is not valid", db);
+  s.codePage = static_cast<std::uint16_t>(def.codePage);
+  s.keyFields = def.keyFieldCount;
+  std::set<std::string> names;
+  for (std::size_t i = 0; i < def.fields.size(); ++i) {
+    const FieldDef& f = def.fields[i];
+    if (f.name.empty() || f.name.size() > kMaxNameLength)
+      Invalid("Field " + std::to_string(i + 1) + " needs a name of 1 to 25 characters", db);
+    if (f.name.find('\0') != std::string::npos) Invalid("Field name contains a NUL byte", db);
+    if (!names.insert(Lower(f.name)).second)
+      Invalid("Field name \"" + f.name + "\" is used twice", db);
+    if (record::MinimumLevel(f.type) > def.level)
+      Invalid("Field \"" + f.name + "\" has a type that needs table level 5 or higher", db);
+    Column c;
+    try {
+      c.bytes = static_cast<std::size_t>(record::StorageSize(f));
+      c.sizeByte = record::DescriptorSize(f);
+    } catch (const record::ValueError& e) {
+      Invalid(e.what(), db);
+    }
+    c.code = record::TypeCode(f.type);
+    c.offset = s.recordSize;
+    c.name = f.name;
+    s.recordSize += c.bytes;
+    if (static_cast<int>(i) < def.keyFieldCount) s.keyBytes += c.bytes;
+    s.cols.push_back(std::move(c));
+  }
+  // The largest block is 32 KiB and must hold at least one record.
+  if (px::BlockCapacity(32 * px::kBlockUnit, s.recordSize) < 1)
+    Invalid("Records of " + std::to_string(s.recordSize) + " bytes are too large", db);
+  return s;
+}
+
+std::vector<IndexPlan> PlanIndexes(const Shape& shape, const std::vector<SecondaryIndexDef>& defs,
+                                   const fs::path& db) {
+  std::vector<IndexPlan> plans;
+  if (defs.empty()) return plans;
+  if (shape.keyFields == 0)
+    throw EngineError(WriterErrorCode::NotKeyed,
+                      "Secondary indexes need a table with a primary key", db.string());
+  std::set<std::string> names;
+  int nextNamed = 0;
+  for (const auto& d : defs) {
+    IndexPlan p;
+    p.name = d.name;
+    p.caseInsensitive = d.caseInsensitive;
+    if (d.name.empty() || d.name.size() > kMaxNameLength || d.name.find('\0') != std::string::npos)
+      Invalid("Index name \"" + d.name + "\" is not valid (1 to 25 characters)", db);
+    if (!names.insert(Lower(d.name)).second)
+      Invalid("Index name \"" + d.name + "\" is used twice", db);
+    if (d.fields.empty() || d.fields.size() > kMaxIndexFields)
+      Invalid("Index \"" + d.name + "\" needs 1 to 16 fields", db);
+    for (const auto& fname : d.fields) {
+      int found = -1;
+      for (std::size_t i = 0; i < shape.cols.size(); ++i)
+        if (SameName(shape.cols[i].name, fname)) found = static_cast<int>(i);
+      if (found < 0)
+        Invalid("Index \"" + d.name + "\" names an unknown field \"" + fname + "\"", db);
+      const auto code = shape.cols[static_cast<std::size_t>(found)].code;
+      if (px::IsBlobField(code))
+        Invalid("Index \"" + d.name + "\" cannot use the BLOB field \"" + fname + "\"", db);
+      if (std::find(p.cols.begin(), p.cols.end(), found) != p.cols.end())
+        Invalid("Index \"" + d.name + "\" names field \"" + fname + "\" twice", db);
+      p.cols.push_back(found);
+      p.secBytes += shape.cols[static_cast<std::size_t>(found)].bytes;
+    }
+    p.named = d.forceNamed || d.caseInsensitive || d.fields.size() > 1 ||
+              !SameName(d.name, shape.cols[static_cast<std::size_t>(p.cols[0])].name);
+    if (p.named) {
+      if (nextNamed > 9) Invalid("A table can have at most 10 named indexes", db);
+      p.xFile = Sibling(db, "XG" + std::to_string(nextNamed));
+      p.yFile = Sibling(db, "YG" + std::to_string(nextNamed));
+      ++nextNamed;
+    } else {
+      p.xFile = Sibling(db, "X" + Hex2(p.cols[0] + 1));
+      p.yFile = Sibling(db, "Y" + Hex2(p.cols[0] + 1));
+    }
+    p.keyBytes = p.secBytes + shape.keyBytes;
+    p.recordSize = p.keyBytes + kBlkNumBytes;
+    if (px::BlockCapacity(32 * px::kBlockUnit, p.keyBytes + px::kIndexEntryTrailer) < 3)
+      Invalid("The key of index \"" + d.name + "\" is too long", db);
+    plans.push_back(std::move(p));
+  }
+  if (px::BlockCapacity(32 * px::kBlockUnit, shape.keyBytes + px::kIndexEntryTrailer) < 3)
+    Invalid("The primary key is too long", db);
+  return plans;
+}
+
+// ---- Index building ---------------------------------------------------------------------------
+
+void AppendIndexRecord(IndexPlan& p, const Shape& s, const std::uint8_t* rec, std::uint32_t block) {
+  for (int c : p.cols) {
+    const Column& col = s.cols[static_cast<std::size_t>(c)];
+    p.records.insert(p.records.end(), rec + col.offset, rec + col.offset + col.bytes);
+  }
+  p.records.insert(p.records.end(), rec, rec + s.keyBytes);
+  std::uint8_t blk[2];
+  px::PutSortableU16(blk, static_cast<std::uint16_t>(block));
+  p.records.insert(p.records.end(), blk, blk + 2);
+}
+
+// Upper-cases the letters of Windows-1252 (and ASCII) for case-insensitive ordering.
+inline std::uint8_t Fold(std::uint8_t c) {
+  if (c >= 'a' && c <= 'z') return static_cast<std::uint8_t>(c - 32);
+  if (c >= 0xE0 && c <= 0xFE && c != 0xF7) return static_cast<std::uint8_t>(c - 32);
+  return c;
+}
+
+// Orders index records by their key: secondary fields (folded when case-insensitive), then
+// the primary key, which makes every key unique.
+std::vector<std::uint32_t> SortedOrder(const IndexPlan& p, const Shape& s) {
+  const std::size_t n = p.records.size() / p.recordSize;
+  std::vector<std::uint32_t> order(n);
+  std::iota(order.begin(), order.end(), 0u);
+  const std::uint8_t* base = p.records.data();
+  const std::size_t rs = p.recordSize, kb = p.keyBytes;
+  if (!p.caseInsensitive) {
+    std::sort(order.begin(), order.end(), [&](std::uint32_t a, std::uint32_t b) {
+      return std::memcmp(base + a * rs, base + b * rs, kb) < 0;
+    });
+    return order;
+  }
+  struct Segment {
+    std::size_t offset, bytes;
+    bool fold;
+  };
+  std::vector<Segment> segs;
+  std::size_t at = 0;
+  for (int c : p.cols) {
+    const Column& col = s.cols[static_cast<std::size_t>(c)];
+    segs.push_back({at, col.bytes, col.code == px::FieldCode::Alpha});
+    at += col.bytes;
+  }
+  segs.push_back({at, s.keyBytes, false});
+  std::sort(order.begin(), order.end(), [&](std::uint32_t a, std::uint32_t b) {
+    const std::uint8_t* x = base + a * rs;
+    const std::uint8_t* y = base + b * rs;
+    for (const Segment& g : segs) {
+      if (g.fold) {
+        for (std::size_t i = 0; i < g.bytes; ++i) {
+          const auto fx = Fold(x[g.offset + i]), fy = Fold(y[g.offset + i]);
+          if (fx != fy) return fx < fy;
+        }
+      } else if (int r = std::memcmp(x + g.offset, y + g.offset, g.bytes); r != 0) {
+        return r < 0;
+      }
+    }
+    // Equal when folded: the stored bytes decide, so the order is total and repeatable.
+    return std::memcmp(x, y, kb) < 0;
+  });
+  return order;
+}
+
+std::uint32_t Now() {
+  return static_cast<std::uint32_t>(std::time(nullptr));
+}
+
+writer::HeaderSpec TreeHeader(const Shape& s, px::FileType type,
+                              const std::vector<writer::FieldSpec>& keyFields, std::size_t keyBytes,
+                              const fs::path& file) {
+  writer::HeaderSpec h;
+  h.fileType = type;
+  h.version = s.version;
+  h.recordSize = static_cast<std::uint16_t>(keyBytes + px::kIndexEntryTrailer);
+  h.fields = keyFields;
+  h.sortOrder = s.sortByte;
+  h.sortOrderId = s.sortId;
+  h.codePage = s.codePage;
+  h.autoInc = 1;
+  h.tableName = file.filename().string();
+  return h;
+}
+
+// Writes a .PX or .Y: header, then the tree over `leaves`.
+std::unique_ptr<TempFile> WriteTree(writer::HeaderSpec h, const writer::IndexLeaves& leaves,
+                                    const fs::path& file) {
+  const std::uint8_t code = writer::ChooseBlockSizeCode(leaves.keyBytes + px::kIndexEntryTrailer,
+                                                        leaves.blocks.size(), 3, true);
+  h.blockSizeCode = code;
+  auto out = std::make_unique<TempFile>(file);
+  const auto placeholder = writer::BuildHeader(h, file.string());
+  out->Append(placeholder.data(), placeholder.size());
+  const auto tree = writer::WriteIndexTree(*out, std::size_t{code} * px::kBlockUnit, leaves);
+  h.blocks = tree.blocks;
+  h.numRecords = tree.entries;
+  h.indexRoot = tree.root;
+  h.indexLevels = tree.levels;
+  const auto header = writer::BuildHeader(h, file.string());
+  out->WriteAt(0, header.data(), header.size());
+  return out;
+}
+
+std::vector<writer::FieldSpec> KeySpecs(const Shape& s) {
+  std::vector<writer::FieldSpec> v;
+  for (int i = 0; i < s.keyFields; ++i)
+    v.push_back({s.cols[static_cast<std::size_t>(i)].code,
+                 s.cols[static_cast<std::size_t>(i)].sizeByte,
+                 s.cols[static_cast<std::size_t>(i)].name, static_cast<std::uint16_t>(i + 1)});
+  return v;
+}
+
+writer::IndexLeaves LeavesFrom(std::size_t keyBytes, std::vector<std::uint8_t> keys,
+                               std::vector<std::uint32_t> blocks,
+                               std::vector<std::uint32_t> counts) {
+  writer::IndexLeaves l;
+  l.keyBytes = keyBytes;
+  l.keys = std::move(keys);
+  l.blocks = std::move(blocks);
+  l.counts = std::move(counts);
+  return l;
+}
+
+// Writes one secondary index (X then Y) from its collected records.
+void WriteSecondary(IndexPlan& p, const Shape& s, std::uint8_t pxStamp,
+                    std::vector<std::unique_ptr<TempFile>>& files) {
+  const std::size_t n = p.records.size() / p.recordSize;
+  const auto order = SortedOrder(p, s);
+
+  writer::HeaderSpec h;
+  h.fileType = p.named ? px::FileType::NamedDataMaint : px::FileType::SecondaryDataMaint;
+  h.version = s.version;
+  h.recordSize = static_cast<std::uint16_t>(p.recordSize);
+  std::uint16_t position = 0;
+  for (int c : p.cols) {
+    const Column& col = s.cols[static_cast<std::size_t>(c)];
+    h.fields.push_back({col.code, col.sizeByte, col.name, static_cast<std::uint16_t>(c + 1)});
+    ++position;
+  }
+  for (int i = 0; i < s.keyFields; ++i) {
+    const Column& col = s.cols[static_cast<std::size_t>(i)];
+    h.fields.push_back({col.code, col.sizeByte, col.name, ++position});
+  }
+  h.fields.push_back({px::FieldCode::Short, 2, "Blk Num", ++position});
+  h.keyFields = static_cast<int>(h.fields.size()) - 1;
+  h.indexFieldNumber = static_cast<std::uint8_t>(p.cols[0] + 1);
+  h.indexStamp = px::kXFileStamp;
+  h.change1 = kNewIndexChangeCount;
+  h.change2 = s.change2;
+  h.primaryStamp = pxStamp;
+  h.indexFlags = p.caseInsensitive ? px::kIndexFlagCaseInsensitive : 0;
+  h.sortOrder = s.sortByte;
+  h.sortOrderId = s.sortId;
+  h.codePage = s.codePage;
+  h.updateTime = Now();
+  h.tableName = p.xFile.filename().string();
+  if (p.named) h.indexName = p.name;
+  h.blockSizeCode = writer::ChooseBlockSizeCode(p.recordSize, n, 1, false);
+
+  auto x = std::make_unique<TempFile>(p.xFile);
+  const auto placeholder = writer::BuildHeader(h, p.xFile.string());
+  x->Append(placeholder.data(), placeholder.size());
+  writer::BlockWriter blocks(*x, std::size_t{h.blockSizeCode} * px::kBlockUnit, p.recordSize,
+                             p.keyBytes);
+  for (std::uint32_t i : order) blocks.Add(p.records.data() + std::size_t{i} * p.recordSize);
+  blocks.Finish();
+  std::vector<std::uint8_t>().swap(p.records);
+  h.numRecords = static_cast<std::uint32_t>(blocks.Records());
+  h.blocks = static_cast<std::uint16_t>(blocks.Blocks());
+  const auto header = writer::BuildHeader(h, p.xFile.string());
+  x->WriteAt(0, header.data(), header.size());
+
+  std::vector<writer::FieldSpec> keySpecs(h.fields.begin(), h.fields.end() - 1);
+  std::vector<std::uint32_t> numbers(blocks.Blocks());
+  std::iota(numbers.begin(), numbers.end(), 1u);
+  auto yh = TreeHeader(s, p.named ? px::FileType::NamedTree : px::FileType::SecondaryTree, keySpecs,
+                       p.keyBytes, p.yFile);
+  yh.indexStamp = h.change1;
+  auto y =
+      WriteTree(yh, LeavesFrom(p.keyBytes, blocks.FirstKeys(), numbers, blocks.Counts()), p.yFile);
+  files.push_back(std::move(x));
+  files.push_back(std::move(y));
+}
+
+// Index files of the table in `db`'s folder that the new set does not have, matched without
+// regard to case as the Windows side would.
+std::vector<fs::path> StaleIndexFiles(const fs::path& db,
+                                      const std::vector<std::unique_ptr<TempFile>>& keep) {
+  static const std::regex kIndexExt(R"(\.(px|x[0-9a-f]{2}|y[0-9a-f]{2}|xg[0-9a-z]|yg[0-9a-z]))",
+                                    std::regex::icase);
+  std::set<std::string> kept;
+  for (const auto& f : keep) kept.insert(f->Target().filename().string());
+  const std::string stem = Lower(db.stem().string());
+  std::vector<fs::path> stale;
+  std::error_code ec;
+  const fs::path folder = db.parent_path().empty() ? fs::path(".") : db.parent_path();
+  for (const auto& entry : fs::directory_iterator(folder, ec)) {
+    if (!entry.is_regular_file(ec)) continue;
+    const fs::path name = entry.path().filename();
+    if (Lower(name.stem().string()) != stem) continue;
+    if (!std::regex_match(name.extension().string(), kIndexExt)) continue;
+    if (kept.count(name.string())) continue;
+    stale.push_back(entry.path());
+  }
+  if (ec) writer::ThrowIo("Cannot list the folder of", db, ec.value());
+  return stale;
+}
+
+// ---- Creating ---------------------------------------------------------------------------------
+
+void CreateTableImpl(const fs::path& db, const TableDef& def, const RecordSource& source) {
+  Shape s = ShapeFromDefinition(def, db);
+  auto plans = PlanIndexes(s, def.indexes, db);
+  const fs::path folder = db.parent_path().empty() ? fs::path(".") : db.parent_path();
+  if (!fs::is_directory(folder))
+    throw EngineError(ErrorCode::WriteFailed, "The folder of the table does not exist",
+                      db.string());
+
+  // First pass: encode every record into scratch space, keeping only the keys in memory.
+  writer::SpillFile spill(folder, db);
+  std::vector<std::uint8_t> keys;
+  std::vector<std::uint8_t> rec(s.recordSize);
+  std::int64_t lastAutoInc = 0;
+  std::uint64_t count = 0;
+  while (auto r = source ? source() : std::nullopt) {
+    ++count;
+    if (r->size() != def.fields.size())
+      throw EngineError(WriterErrorCode::InvalidValue,
+                        "Record " + std::to_string(count) + " has " + std::to_string(r->size()) +
+                            " values for " + std::to_string(def.fields.size()) + " fields",
+                        db.string());
+    for (std::size_t i = 0; i < def.fields.size(); ++i) {
+      const FieldDef& f = def.fields[i];
+      FieldValue v = (*r)[i];
+      if (f.type == FieldType::AutoInc) {
+        if (std::holds_alternative<std::monostate>(v))
+          v = ++lastAutoInc;
+        else if (const auto* given = std::get_if<std::int64_t>(&v))
+          lastAutoInc = std::max(lastAutoInc, *given);
+      }
+      try {
+        record::Encode(f, v, rec.data() + s.cols[i].offset);
+      } catch (const record::ValueError& e) {
+        throw EngineError(WriterErrorCode::InvalidValue,
+                          "Record " + std::to_string(count) + ", " + e.what(), db.string());
+      }
+    }
+    spill.Append(rec.data(), rec.size());
+    keys.insert(keys.end(), rec.data(), rec.data() + s.keyBytes);
+  }
+  if (count > 0xFFFFFFFFull)
+    throw EngineError(WriterErrorCode::InvalidValue, "Too many records for one table", db.string());
+
+  std::vector<std::uint32_t> order(count);
+  std::iota(order.begin(), order.end(), 0u);
+  if (s.keyFields > 0) {
+    const std::uint8_t* k = keys.data();
+    const std::size_t kb = s.keyBytes;
+    std::stable_sort(order.begin(), order.end(), [&](std::uint32_t a, std::uint32_t b) {
+      return std::memcmp(k + a * kb, k + b * kb, kb) < 0;
+    });
+    for (std::size_t i = 1; i < order.size(); ++i)
+      if (std::memcmp(k + order[i - 1] * kb, k + order[i] * kb, kb) == 0)
+        throw EngineError(WriterErrorCode::KeyViolation,
+                          "Key violation (records " +
+                              std::to_string(std::min(order[i - 1], order[i]) + 1) + " and " +
+                              std::to_string(std::max(order[i - 1], order[i]) + 1) + ")",
+                          db.string());
+  }
+  std::vector<std::uint8_t>().swap(keys);
+
+  writer::HeaderSpec h;
+  h.fileType = s.keyFields > 0 ? px::FileType::KeyedData : px::FileType::UnkeyedData;
+  h.version = s.version;
+  h.recordSize = static_cast<std::uint16_t>(s.recordSize);
+  for (std::size_t i = 0; i < s.cols.size(); ++i)
+    h.fields.push_back(
+        {s.cols[i].code, s.cols[i].sizeByte, s.cols[i].name, static_cast<std::uint16_t>(i + 1)});
+  h.keyFields = s.keyFields;
+  h.change1 = s.change1;
+  h.change2 = s.change2;
+  h.codePage = s.codePage;
+  h.updateTime = Now();
+  h.tableName = db.filename().string();
+  h.blockSizeCode = writer::ChooseBlockSizeCode(s.recordSize, count, 1, false);
+  if (h.blockSizeCode == 0)
+    throw EngineError(WriterErrorCode::InvalidValue, "Too many records for one table", db.string());
+
+  std::vector<std::unique_ptr<TempFile>> files;
+  files.push_back(std::make_unique<TempFile>(db));
+  TempFile& out = *files.back();
+  const auto placeholder = writer::BuildHeader(h, db.string());
+  out.Append(placeholder.data(), placeholder.size());
+  writer::BlockWriter blocks(out, std::size_t{h.blockSizeCode} * px::kBlockUnit, s.recordSize,
+                             s.keyBytes);
+  for (std::uint32_t i : order) {
+    spill.Read(std::uint64_t{i} * s.recordSize, rec.data(), rec.size());
+    const std::uint32_t block = blocks.CurrentBlock();
+    for (auto& p : plans) AppendIndexRecord(p, s, rec.data(), block);
+    blocks.Add(rec.data());
+  }
+  blocks.Finish();
+  h.numRecords = static_cast<std::uint32_t>(blocks.Records());
+  h.blocks = static_cast<std::uint16_t>(blocks.Blocks());
+  h.autoInc = static_cast<std::uint32_t>(lastAutoInc);
+  const auto header = writer::BuildHeader(h, db.string());
+  out.WriteAt(0, header.data(), header.size());
+
+  if (s.keyFields > 0) {
+    std::vector<std::uint32_t> numbers(blocks.Blocks());
+    std::iota(numbers.begin(), numbers.end(), 1u);
+    const fs::path pxFile = Sibling(db, "PX");
+    auto ph = TreeHeader(s, px::FileType::PrimaryIndex, KeySpecs(s), s.keyBytes, pxFile);
+    ph.indexStamp = s.change1;
+    files.push_back(WriteTree(
+        ph, LeavesFrom(s.keyBytes, blocks.FirstKeys(), numbers, blocks.Counts()), pxFile));
+    for (auto& p : plans) WriteSecondary(p, s, ph.indexStamp, files);
+  }
+  writer::CommitFiles(files, StaleIndexFiles(db, files));
+}
+
+// ---- Rebuilding -------------------------------------------------------------------------------
+
+class FileReader {
+ public:
+  explicit FileReader(const fs::path& file) : file_(file) {
+    fd_ = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd_ < 0) {
+      const int err = errno;
+      if (err == ENOENT)
+        throw EngineError(ErrorCode::TableDoesNotExist, "Table does not exist", file.string());
+      writer::ThrowIo("Cannot open", file, err);
+    }
+    struct stat st {};
+    if (::fstat(fd_, &st) != 0) writer::ThrowIo("Cannot read", file, errno);
+    size_ = static_cast<std::uint64_t>(st.st_size);
+  }
+  ~FileReader() { ::close(fd_); }
+  FileReader(const FileReader&) = delete;
+  FileReader& operator=(const FileReader&) = delete;
+  std::uint64_t Size() const { return size_; }
+  // Reads exactly `size` bytes or raises: callers check ranges against Size() first.
+  void Read(std::uint64_t offset, void* out, std::size_t size) {
+    auto* p = static_cast<std::uint8_t*>(out);
+    while (size > 0) {
+      const ssize_t n = ::pread(fd_, p, size, static_cast<off_t>(offset));
+      if (n < 0 && errno == EINTR) continue;
+      if (n < 0) writer::ThrowIo("Cannot read", file_, errno);
+      if (n == 0)
+        throw EngineError(ErrorCode::CorruptFile, "Corrupt file - other than header",
+                          file_.string());
+      p += n;
+      size -= static_cast<std::size_t>(n);
+      offset += static_cast<std::uint64_t>(n);
+    }
+  }
+
+ private:
+  fs::path file_;
+  int fd_ = -1;
+  std::uint64_t size_ = 0;
+};
+
+[[noreturn]] void Damaged(const fs::path& db, const std::string& why) {
+  throw EngineError(ErrorCode::CorruptFile, "Corrupt file - other than header (" + why + ")",
+                    db.string());
+}
+
+Shape ShapeFromHeader(const px::Header& hd) {
+  Shape s;
+  s.keyFields = hd.primaryKeyFields;
+  s.recordSize = hd.recordSize;
+  s.version = hd.version;
+  s.codePage = hd.codePage;
+  s.sortByte = hd.sortOrder;
+  s.sortId = hd.sortOrderId;
+  s.change1 = hd.changeCount1;
+  s.change2 = hd.changeCount2;
+  for (const auto& f : hd.fields) s.cols.push_back({f.code, f.sizeByte, f.bytes, f.offset, f.name});
+  s.keyBytes = hd.PrefixBytes(hd.primaryKeyFields);
+  return s;
+}
+
+void RebuildIndexesImpl(const fs::path& db, const std::vector<SecondaryIndexDef>& indexes) {
+  FileReader in(db);
+  std::vector<std::uint8_t> head(
+      static_cast<std::size_t>(std::min<std::uint64_t>(in.Size(), 0x10000)));
+  if (head.size() < px::kMinHeaderBytes)
+    throw EngineError(ErrorCode::CorruptHeader, "Corrupt table/index header", db.string());
+  in.Read(0, head.data(), head.size());
+  px::Header hd;
+  std::string problem;
+  if (!px::ParseHeader(head, hd, problem))
+    throw EngineError(ErrorCode::CorruptHeader, "Corrupt table/index header (" + problem + ")",
+                      db.string());
+  if (hd.fileType != px::FileType::KeyedData && hd.fileType != px::FileType::UnkeyedData)
+    throw EngineError(ErrorCode::UnknownTableType, "Unknown table type (not a table data file)",
+                      db.string());
+  if (!hd.hasDataHeader)
+    Invalid("Indexes of level " + px::LevelName(hd.version) + " tables cannot be rebuilt", db);
+  if (hd.Encrypted()) Invalid("Indexes of encrypted tables cannot be rebuilt", db);
+  if (hd.fileType == px::FileType::UnkeyedData)
+    throw EngineError(WriterErrorCode::NotKeyed,
+                      "The table has no primary key, so it has no indexes to rebuild", db.string());
+  const Shape s = ShapeFromHeader(hd);
+  auto plans = PlanIndexes(s, indexes, db);
+
+  // Walk the block chain, checking it as we go; nothing is written before it proves sound.
+  const std::size_t blockSize = hd.BlockSize();
+  const std::size_t capacity = hd.Capacity();
+  if (capacity == 0) Damaged(db, "records do not fit a block");
+  const std::uint64_t blocksInFile =
+      in.Size() > hd.headerSize ? (in.Size() - hd.headerSize + blockSize - 1) / blockSize : 0;
+  std::vector<bool> seen(std::size_t{hd.fileBlocks} + 1);
+  std::vector<std::uint8_t> keys, buf(blockSize), prevKey;
+  std::vector<std::uint32_t> numbers, counts;
+  std::uint64_t records = 0;
+  std::uint16_t prev = 0;
+  std::uint32_t chain = 0;
+  for (std::uint16_t b = hd.numRecords || hd.firstBlock ? hd.firstBlock : 0; b != 0;) {
+    if (b > hd.fileBlocks || b > blocksInFile)
+      Damaged(db, "block " + std::to_string(b) + " is outside the file");
+    if (seen[b]) Damaged(db, "the block chain loops at block " + std::to_string(b));
+    seen[b] = true;
+    const std::uint64_t at = hd.BlockOffset(b);
+    const std::size_t avail =
+        static_cast<std::size_t>(std::min<std::uint64_t>(blockSize, in.Size() - at));
+    std::fill(buf.begin(), buf.end(), 0);
+    in.Read(at, buf.data(), avail);
+    const std::uint16_t next = px::Le16(buf.data() + px::blk::Next);
+    if (px::Le16(buf.data() + px::blk::Prev) != prev)
+      Damaged(db, "block " + std::to_string(b) + " has a wrong back link");
+    const int add = px::LeS16(buf.data() + px::blk::AddDataSize);
+    if ((add + static_cast<int>(hd.recordSize)) % static_cast<int>(hd.recordSize) != 0 ||
+        add < -static_cast<int>(hd.recordSize))
+      Damaged(db, "block " + std::to_string(b) + " has a record count that is not whole");
+    const std::size_t n = static_cast<std::size_t>(add / static_cast<int>(hd.recordSize) + 1);
+    if (n > capacity || px::blk::HeaderSize + n * hd.recordSize > avail)
+      Damaged(db, "block " + std::to_string(b) + " holds more records than fit");
+    for (std::size_t r = 0; r < n; ++r) {
+      const std::uint8_t* rec = buf.data() + px::blk::HeaderSize + r * hd.recordSize;
+      // Key order is byte order for every type under the ascii sort order; other sort orders
+      // collate text in ways only their drivers know, so only duplicates of the bytes count.
+      if (!prevKey.empty()) {
+        const int cmp = std::memcmp(prevKey.data(), rec, s.keyBytes);
+        if (cmp == 0 || (cmp > 0 && s.sortByte == px::kSortAscii))
+          Damaged(db, "records out of key order in block " + std::to_string(b));
+      }
+      prevKey.assign(rec, rec + s.keyBytes);
+      if (r == 0) keys.insert(keys.end(), rec, rec + s.keyBytes);
+      for (auto& p : plans) AppendIndexRecord(p, s, rec, b);
+    }
+    if (n > 0) {
+      numbers.push_back(b);
+      counts.push_back(static_cast<std::uint32_t>(n));
+    }
+    records += n;
+    ++chain;
+    prev = b;
+    b = next;
+  }
+  if (records != hd.numRecords)
+    Damaged(db, "the blocks hold " + std::to_string(records) + " records, the header says " +
+                    std::to_string(hd.numRecords));
+  if (chain != hd.usedBlocks || prev != hd.lastBlock)
+    Damaged(db, "the block chain does not match the header");
+
+  std::vector<std::unique_ptr<TempFile>> files;
+  const fs::path pxFile = Sibling(db, "PX");
+  auto ph = TreeHeader(s, px::FileType::PrimaryIndex, KeySpecs(s), s.keyBytes, pxFile);
+  ph.indexStamp = s.change1;
+  files.push_back(WriteTree(
+      ph, LeavesFrom(s.keyBytes, std::move(keys), std::move(numbers), std::move(counts)), pxFile));
+  for (auto& p : plans) WriteSecondary(p, s, ph.indexStamp, files);
+  writer::CommitFiles(files, StaleIndexFiles(db, files));
+}
+
+}  // namespace
+
+void CreateTable(const fs::path& dbFile, const TableDef& def, const RecordSource& records) {
+  CreateTableImpl(dbFile, def, records);
+}
+
+void CreateTable(const fs::path& dbFile, const TableDef& def, const std::vector<Record>& records) {
+  std::size_t next = 0;
+  CreateTableImpl(dbFile, def, [&]() -> std::optional<Record> {
+    if (next == records.size()) return std::nullopt;
+    return records[next++];
+  });
+}
+
+void RebuildIndexes(const fs::path& dbFile, const std::vector<SecondaryIndexDef>& indexes) {
+  RebuildIndexesImpl(dbFile, indexes);
+}
+
+}  // namespace zel::engine

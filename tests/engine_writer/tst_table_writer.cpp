@@ -1,0 +1,808 @@
+// The table writer: files read back by pxlib (an independent reader, run as a child process),
+// headers beside Borland-made ones, index rebuilds, and failures that must leave old files alone.
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QtTest>
+#include <cmath>
+#include <cstring>
+#include <map>
+
+#include "engine/EngineError.h"
+#include "engine/RecordEncoding.h"
+#include "engine/TableWriter.h"
+#include "engine/WriterIO.h"
+
+using namespace zel::engine;
+namespace fs = std::filesystem;
+
+Q_DECLARE_METATYPE(TableDef)
+Q_DECLARE_METATYPE(FieldValue)
+Q_DECLARE_METATYPE(std::vector<Record>)
+
+namespace {
+
+struct Dump {
+  int exitCode = -1;
+  QString err;
+  std::map<QString, QString> facts;  // "records" -> "3"
+  QStringList fields;                // "name type len"
+  QStringList rows;                  // "v1|v2|..."
+};
+
+Dump RunPxdump(const QStringList& args) {
+  QProcess p;
+  p.start(QStringLiteral(PXDUMP_PATH), args);
+  Dump d;
+  if (!p.waitForFinished(30000)) {
+    p.kill();
+    p.waitForFinished();
+    d.err = QStringLiteral("pxdump timed out");
+    return d;
+  }
+  d.exitCode = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
+  d.err = QString::fromLatin1(p.readAllStandardError());
+  const QStringList lines = QString::fromLatin1(p.readAllStandardOutput()).split('\n');
+  bool data = false;
+  for (const QString& line : lines) {
+    if (data) {
+      if (!line.isEmpty()) d.rows << line;
+    } else if (line == QLatin1String("data")) {
+      data = true;
+    } else if (line.startsWith(QLatin1String("field "))) {
+      d.fields << line.mid(6);
+    } else if (const int sp = line.indexOf(' '); sp > 0) {
+      d.facts[line.left(sp)] = line.mid(sp + 1);
+    }
+  }
+  return d;
+}
+
+QString Show(const FieldDef& f, const FieldValue& v) {
+  if (std::holds_alternative<std::monostate>(v)) return QStringLiteral("NULL");
+  if (const auto* s = std::get_if<std::string>(&v)) return QString::fromLatin1(s->c_str());
+  if (const auto* i = std::get_if<std::int64_t>(&v)) {
+    if (f.type == FieldType::Number || f.type == FieldType::Money || f.type == FieldType::Timestamp)
+      return QString::asprintf("%.17g", static_cast<double>(*i));
+    return QString::number(*i);
+  }
+  return QString::asprintf("%.17g", std::get<double>(v));
+}
+
+QString Row(const TableDef& def, const Record& r) {
+  QStringList cells;
+  for (std::size_t i = 0; i < r.size(); ++i) cells << Show(def.fields[i], r[i]);
+  return cells.join('|');
+}
+
+QByteArray ReadAll(const QString& path) {
+  QFile f(path);
+  if (!f.open(QIODevice::ReadOnly)) return {};
+  return f.readAll();
+}
+
+// Every file in a folder with its bytes: a snapshot to prove a failure changed nothing.
+std::map<QString, QByteArray> Snapshot(const QString& dir) {
+  std::map<QString, QByteArray> m;
+  for (const QString& name : QDir(dir).entryList(QDir::Files | QDir::Hidden | QDir::System))
+    m[name] = ReadAll(dir + '/' + name);
+  return m;
+}
+
+std::uint16_t Le16(const QByteArray& b, int at) {
+  return static_cast<std::uint16_t>(static_cast<unsigned char>(b[at]) |
+                                    (static_cast<unsigned char>(b[at + 1]) << 8));
+}
+
+FieldDef F(const char* name, FieldType t, int size = 0) {
+  return FieldDef{name, t, size};
+}
+
+TableDef AllTypes(int level, int keys) {
+  TableDef d;
+  d.level = level;
+  d.keyFieldCount = keys;
+  d.fields = {F("Code", FieldType::Alpha, 12), F("Qty", FieldType::Short),
+              F("Count", FieldType::LongInt),  F("Price", FieldType::Number),
+              F("Total", FieldType::Money),    F("Day", FieldType::Date),
+              F("At", FieldType::Time),        F("Stamp", FieldType::Timestamp),
+              F("Open", FieldType::Logical),   F("Seq", FieldType::AutoInc)};
+  return d;
+}
+
+std::vector<Record> AllTypesRows() {
+  const std::int64_t day = record::DateFromYmd(2024, 2, 29);
+  return {
+      {std::string("A-1"), std::int64_t{1}, std::int64_t{-70000}, 1.5, 19.99, day, std::int64_t{0},
+       record::TimestampFrom(day, 3600000), std::int64_t{1}, std::int64_t{1}},
+      {std::string("B"), std::int64_t{-1}, std::int64_t{2147483647}, -0.25, 0.0, std::int64_t{1},
+       std::int64_t{86399999}, 0.0, std::int64_t{0}, std::int64_t{2}},
+      {std::string("C blank"), {}, {}, {}, {}, {}, {}, {}, {}, std::int64_t{3}},
+      {std::string("Zz\xe9"), std::int64_t{32767}, std::int64_t{-2147483647}, -1e300, -12345.678,
+       record::DateFromYmd(1, 1, 1), std::int64_t{45296789}, 1.5e11, std::int64_t{0},
+       std::int64_t{7}},
+  };
+}
+
+// A keyed table of `n` records with a long key, a text field and a number, for multi-block
+// and multi-level layouts.
+TableDef Wide(int level) {
+  TableDef d;
+  d.level = level;
+  d.keyFieldCount = 1;
+  d.fields = {F("ID", FieldType::LongInt), F("Name", FieldType::Alpha, 20),
+              F("Group", FieldType::Short), F("Amount", FieldType::Money)};
+  return d;
+}
+
+std::vector<Record> WideRows(int n) {
+  std::vector<Record> rows;
+  for (int i = 1; i <= n; ++i)
+    rows.push_back({std::int64_t{i * 3}, std::string("name ") + std::to_string((i * 7919) % n),
+                    std::int64_t{i % 13}, i * 0.5});
+  return rows;
+}
+
+// Keyed inputs go in reverse so that the writer has to sort them.
+std::vector<Record> Reversed(std::vector<Record> v) {
+  std::reverse(v.begin(), v.end());
+  return v;
+}
+
+}  // namespace
+
+class TableWriterTest : public QObject {
+  Q_OBJECT
+
+ private slots:
+  void encoding_data();
+  void encoding();
+  void badValues_data();
+  void badValues();
+  void roundTrip_data();
+  void roundTrip();
+  void secondaryIndexesReadBack_data();
+  void secondaryIndexesReadBack();
+  void headerMatchesBorland_data();
+  void headerMatchesBorland();
+  void stampsAreLinked();
+  void rebuildReproducesCreation();
+  void staleIndexFilesGo();
+  void failuresLeaveOldFiles_data();
+  void failuresLeaveOldFiles();
+  void rebuildRefusesBadTable_data();
+  void rebuildRefusesBadTable();
+  void badDefinitions_data();
+  void badDefinitions();
+
+ private:
+  QString Path(const QTemporaryDir& dir, const char* name) { return dir.path() + '/' + name; }
+};
+
+// ---- Value encoding -----------------------------------------------------------------------------
+
+void TableWriterTest::encoding_data() {
+  QTest::addColumn<int>("type");
+  QTest::addColumn<int>("size");
+  QTest::addColumn<FieldValue>("value");
+  QTest::addColumn<QByteArray>("bytes");
+  auto row = [](const char* name, FieldType t, int size, FieldValue v, const char* hex) {
+    QTest::newRow(name) << static_cast<int>(t) << size << v << QByteArray::fromHex(hex);
+  };
+  row("short 1", FieldType::Short, 0, std::int64_t{1}, "8001");
+  row("short -1", FieldType::Short, 0, std::int64_t{-1}, "7fff");
+  row("long 0", FieldType::LongInt, 0, std::int64_t{0}, "80000000");
+  row("blank long", FieldType::LongInt, 0, FieldValue{}, "00000000");
+  row("number 0", FieldType::Number, 0, 0.0, "8000000000000000");
+  row("number -0 stored as 0", FieldType::Number, 0, -0.0, "8000000000000000");
+  row("number 1", FieldType::Number, 0, 1.0, "bff0000000000000");
+  row("number -1", FieldType::Number, 0, -1.0, "400fffffffffffff");
+  row("money from integer", FieldType::Money, 0, std::int64_t{2}, "c000000000000000");
+  // 1996-05-04 and 2018-01-01 as Borland files store them.
+  row("date 1996-05-04", FieldType::Date, 0, record::DateFromYmd(1996, 5, 4), "800b1ecf");
+  row("date 2018-01-01", FieldType::Date, 0, record::DateFromYmd(2018, 1, 1), "800b3db7");
+  row("time noon", FieldType::Time, 0, std::int64_t{43200000}, "82932e00");
+  row("logical true", FieldType::Logical, 0, std::int64_t{1}, "81");
+  row("logical false", FieldType::Logical, 0, std::int64_t{0}, "80");
+  row("alpha padded", FieldType::Alpha, 4, std::string("ab"), "61620000");
+  row("alpha empty is blank", FieldType::Alpha, 3, std::string(), "000000");
+  row("autoinc", FieldType::AutoInc, 0, std::int64_t{44}, "8000002c");
+}
+
+void TableWriterTest::encoding() {
+  QFETCH(int, type);
+  QFETCH(int, size);
+  QFETCH(FieldValue, value);
+  QFETCH(QByteArray, bytes);
+  const FieldDef f{"F", static_cast<FieldType>(type), size};
+  std::vector<std::uint8_t> out(static_cast<std::size_t>(record::StorageSize(f)), 0xAA);
+  record::Encode(f, value, out.data());
+  QCOMPARE(QByteArray(reinterpret_cast<const char*>(out.data()), static_cast<int>(out.size())),
+           bytes);
+  // Decoding gives the value back (blank text and -0 come back in their one stored form).
+  const FieldValue back = record::Decode(f, out.data());
+  if (const auto* s = std::get_if<std::string>(&value); s && s->empty())
+    QVERIFY(std::holds_alternative<std::monostate>(back));
+  else if (const auto* i = std::get_if<std::int64_t>(&value); i && (f.type == FieldType::Money))
+    QCOMPARE(std::get<double>(back), static_cast<double>(*i));
+  else if (const auto* d = std::get_if<double>(&value))
+    QCOMPARE(std::get<double>(back), *d == 0.0 ? 0.0 : *d);
+  else
+    QVERIFY(back == value);
+}
+
+void TableWriterTest::badValues_data() {
+  QTest::addColumn<int>("type");
+  QTest::addColumn<int>("size");
+  QTest::addColumn<FieldValue>("value");
+  QTest::newRow("text too long") << int(FieldType::Alpha) << 3 << FieldValue{std::string("abcd")};
+  QTest::newRow("NUL in text") << int(FieldType::Alpha) << 5 << FieldValue{std::string("a\0b", 3)};
+  QTest::newRow("number in text") << int(FieldType::Alpha) << 5 << FieldValue{std::int64_t{1}};
+  QTest::newRow("short too big") << int(FieldType::Short) << 0 << FieldValue{std::int64_t{32768}};
+  // The most negative value would be stored as all zeros, which reads back as blank.
+  QTest::newRow("short -32768") << int(FieldType::Short) << 0 << FieldValue{std::int64_t{-32768}};
+  QTest::newRow("long too small") << int(FieldType::LongInt) << 0
+                                  << FieldValue{std::int64_t{-2147483648LL}};
+  QTest::newRow("text in long") << int(FieldType::LongInt) << 0 << FieldValue{std::string("1")};
+  QTest::newRow("double in short") << int(FieldType::Short) << 0 << FieldValue{1.0};
+  QTest::newRow("time past midnight")
+      << int(FieldType::Time) << 0 << FieldValue{std::int64_t{86400000}};
+  QTest::newRow("logical 2") << int(FieldType::Logical) << 0 << FieldValue{std::int64_t{2}};
+  QTest::newRow("NaN") << int(FieldType::Number) << 0 << FieldValue{std::nan("")};
+  QTest::newRow("autoinc 0") << int(FieldType::AutoInc) << 0 << FieldValue{std::int64_t{0}};
+}
+
+void TableWriterTest::badValues() {
+  QFETCH(int, type);
+  QFETCH(int, size);
+  QFETCH(FieldValue, value);
+  const FieldDef f{"Qty", static_cast<FieldType>(type), size};
+  std::uint8_t out[16];
+  QVERIFY_THROWS_EXCEPTION(record::ValueError, record::Encode(f, value, out));
+
+  // Through CreateTable the same value fails naming the file, the record and the field.
+  QTemporaryDir dir;
+  TableDef def;
+  def.fields = {F("ID", FieldType::LongInt), f};
+  const QString db = Path(dir, "BAD.DB");
+  try {
+    CreateTable(db.toStdString(), def, {{std::int64_t{1}, FieldValue{}}, {std::int64_t{2}, value}});
+    QFAIL("no error");
+  } catch (const EngineError& e) {
+    QCOMPARE(e.Code(), WriterErrorCode::InvalidValue);
+    QCOMPARE(QString::fromStdString(e.File()), db);
+    QVERIFY2(e.Message().find("Record 2") != std::string::npos, e.what());
+    QVERIFY2(e.Message().find("Qty") != std::string::npos, e.what());
+  }
+  QVERIFY(!QFile::exists(db));
+  QCOMPARE(Snapshot(dir.path()).size(), std::size_t{0});
+}
+
+// ---- Round trip through pxlib -------------------------------------------------------------------
+
+void TableWriterTest::roundTrip_data() {
+  QTest::addColumn<TableDef>("def");
+  QTest::addColumn<std::vector<Record>>("input");
+  QTest::addColumn<std::vector<Record>>("expected");  // in stored order
+
+  for (int level : {5, 7}) {
+    const QByteArray l = QByteArray::number(level);
+    auto rows = AllTypesRows();
+    QTest::newRow("all types keyed, level " + l) << AllTypes(level, 1) << Reversed(rows) << rows;
+    QTest::newRow("all types unkeyed, level " + l)
+        << AllTypes(level, 0) << Reversed(rows) << Reversed(rows);
+    QTest::newRow("empty keyed, level " + l)
+        << AllTypes(level, 2) << std::vector<Record>{} << std::vector<Record>{};
+    QTest::newRow("empty unkeyed, level " + l)
+        << AllTypes(level, 0) << std::vector<Record>{} << std::vector<Record>{};
+    // 3000 records take many 2 KiB blocks; the index has one level.
+    auto many = WideRows(3000);
+    QTest::newRow("multi-block keyed, level " + l) << Wide(level) << Reversed(many) << many;
+  }
+  // Enough blocks for a two-level primary index.
+  auto lots = WideRows(40000);
+  QTest::newRow("two-level index, level 7") << Wide(7) << Reversed(lots) << lots;
+  // Two key fields, the second deciding the order.
+  TableDef two = Wide(5);
+  two.keyFieldCount = 2;
+  std::vector<Record> twoRows = {{std::int64_t{1}, std::string("a"), {}, 1.0},
+                                 {std::int64_t{1}, std::string("b"), {}, 2.0},
+                                 {std::int64_t{2}, std::string("a"), {}, 3.0}};
+  QTest::newRow("two key fields") << two << Reversed(twoRows) << twoRows;
+  // Level 4 keeps to the classic types.
+  TableDef classic;
+  classic.level = 4;
+  classic.keyFieldCount = 1;
+  classic.fields = {F("Name", FieldType::Alpha, 8), F("N", FieldType::Number),
+                    F("D", FieldType::Date)};
+  std::vector<Record> classicRows = {{std::string("x"), 2.5, std::int64_t{730000}},
+                                     {std::string("y"), {}, {}}};
+  QTest::newRow("level 4") << classic << classicRows << classicRows;
+}
+
+void TableWriterTest::roundTrip() {
+  QFETCH(TableDef, def);
+  QFETCH(std::vector<Record>, input);
+  QFETCH(std::vector<Record>, expected);
+  QTemporaryDir dir;
+  const QString db = Path(dir, "ROUND.DB");
+  CreateTable(db.toStdString(), def, input);
+
+  QStringList args{db};
+  if (def.keyFieldCount > 0) args << Path(dir, "ROUND.PX");
+  const Dump d = RunPxdump(args);
+  QVERIFY2(d.exitCode == 0 && d.err.isEmpty(), qPrintable(d.err));
+  QCOMPARE(d.facts.at("filetype"), QString(def.keyFieldCount ? "0" : "2"));
+  QCOMPARE(d.facts.at("version"), QString(def.level == 7 ? "70" : def.level == 5 ? "50" : "40"));
+  QCOMPARE(d.facts.at("records"), QString::number(expected.size()));
+  QCOMPARE(d.facts.at("keyfields"), QString::number(def.keyFieldCount));
+  QCOMPARE(d.facts.at("codepage"), QString("1252"));
+  QCOMPARE(d.facts.at("sortorder"), QString("0"));
+  if (def.keyFieldCount > 0) QCOMPARE(d.facts.at("primaryindex"), QString("attached"));
+  QCOMPARE(d.fields.size(), static_cast<qsizetype>(def.fields.size()));
+  for (std::size_t i = 0; i < def.fields.size(); ++i)
+    QCOMPARE(d.fields[static_cast<qsizetype>(i)].section(' ', 0, 0),
+             QString::fromStdString(def.fields[i].name));
+  QStringList want;
+  for (const auto& r : expected) want << Row(def, r);
+  QCOMPARE(d.rows, want);
+}
+
+// Secondary indexes as pxlib reads their files: one X record per table record, in index order,
+// each pointing at the table block that holds its record; the Y tree opens.
+void TableWriterTest::secondaryIndexesReadBack_data() {
+  QTest::addColumn<int>("level");
+  QTest::addColumn<int>("records");
+  QTest::newRow("level 5, empty") << 5 << 0;
+  QTest::newRow("level 7, one block") << 7 << 20;
+  QTest::newRow("level 7, many blocks") << 7 << 5000;
+}
+
+void TableWriterTest::secondaryIndexesReadBack() {
+  QFETCH(int, level);
+  QFETCH(int, records);
+  QTemporaryDir dir;
+  TableDef def = Wide(level);
+  def.indexes = {{"ByName", {"Name"}, false, false},  // named: differs from its field
+                 {"Group", {"Group"}, false, false},  // single field: .X03
+                 {"GroupAmount", {"Group", "Amount"}, false, false}};
+  const QString db = Path(dir, "SEC.DB");
+  CreateTable(db.toStdString(), def, Reversed(WideRows(records)));
+  for (const char* f : {"SEC.PX", "SEC.XG0", "SEC.YG0", "SEC.X03", "SEC.Y03", "SEC.XG1", "SEC.YG1"})
+    QVERIFY2(QFile::exists(Path(dir, f)), f);
+  QVERIFY(!QFile::exists(Path(dir, "SEC.XG2")));
+
+  // Stored order of the table's keys, to find each key's block.
+  const Dump table = RunPxdump({db});
+  QVERIFY2(table.exitCode == 0, qPrintable(table.err));
+  const int perBlock = (table.facts.at("blocksize").toInt() * 1024 - 6) / 34;
+  std::map<QString, int> blockOfKey;
+  for (int i = 0; i < table.rows.size(); ++i)
+    blockOfKey[table.rows[i].section('|', 0, 0)] = i / perBlock + 1;
+
+  struct Expect {
+    const char* x;
+    const char* y;
+    int filetype;
+    int secFields;
+    bool textFirst;
+  };
+  for (const Expect& e :
+       {Expect{"SEC.XG0", "SEC.YG0", 8, 1, true}, Expect{"SEC.X03", "SEC.Y03", 5, 1, false},
+        Expect{"SEC.XG1", "SEC.YG1", 8, 2, false}}) {
+    const Dump x = RunPxdump({Path(dir, e.x)});
+    QVERIFY2(x.exitCode == 0 && x.err.isEmpty(), qPrintable(e.x + (": " + x.err)));
+    QCOMPARE(x.facts.at("filetype").toInt(), e.filetype);
+    QCOMPARE(x.rows.size(), records);
+    QCOMPARE(x.fields.size(), e.secFields + 2);
+    QCOMPARE(x.fields.last(), QString("Blk Num 3 2"));
+    // Index order: the secondary fields (text by bytes, numbers by value), then the key.
+    auto less = [&](const QStringList& a, const QStringList& b) {
+      for (int i = 0; i <= e.secFields; ++i) {
+        const bool text = i < e.secFields && e.textFirst && i == 0;
+        if (text ? a[i] != b[i] : a[i].toDouble() != b[i].toDouble())
+          return text ? a[i] < b[i] : a[i].toDouble() < b[i].toDouble();
+      }
+      return false;
+    };
+    QStringList previous;
+    for (const QString& row : x.rows) {
+      const QStringList c = row.split('|');
+      QCOMPARE(c.last().toInt(), blockOfKey.at(c[e.secFields]));
+      QVERIFY2(previous.isEmpty() || less(previous, c),
+               qPrintable(e.x + (": " + previous.join('|') + " then " + row)));
+      previous = c;
+    }
+    const Dump y = RunPxdump({Path(dir, e.y)});
+    QVERIFY2(y.exitCode == 0 && y.err.isEmpty(), qPrintable(e.y + (": " + y.err)));
+    QCOMPARE(y.facts.at("filetype").toInt(), e.filetype == 8 ? 7 : 4);
+    QCOMPARE(y.facts.at("indexlevels").toInt(), records ? 1 : 0);
+  }
+}
+
+// ---- Headers beside Borland-made files ----------------------------------------------------------
+
+void TableWriterTest::headerMatchesBorland_data() {
+  QTest::addColumn<QString>("sample");  // folder/stem in the samples, e.g. joins/fk1
+  QTest::addColumn<TableDef>("def");
+  QTest::addColumn<QStringList>("extensions");  // of our files; the sample's are matched by case
+  QTest::addColumn<QList<int>>("skip");         // bytes this sample's history changed
+
+  // Level 5: an empty keyed table (Autoinc key, Long field) with a single-field index on FK.
+  TableDef fk1;
+  fk1.level = 5;
+  fk1.codePage = 850;
+  fk1.keyFieldCount = 1;
+  fk1.fields = {F("ID", FieldType::AutoInc), F("FK", FieldType::LongInt)};
+  fk1.indexes = {{"FK", {"FK"}, false, false}};
+  QTest::newRow("level 5 fk1") << "joins/fk1" << fk1 << QStringList{"DB", "PX", "X02", "Y02"}
+                               << QList<int>{};
+
+  // Level 7: the County table's definition; the same with a 250-byte text field.
+  TableDef county;
+  county.level = 7;
+  county.codePage = 437;
+  county.keyFieldCount = 1;
+  county.fields = {F("CountyID", FieldType::LongInt), F("County", FieldType::Alpha, 25),
+                   F("StateID", FieldType::Alpha, 2), F("FIPS", FieldType::Alpha, 5)};
+  // County's hiFieldID (0x64) is 6 for four fields numbered 1..4: a field was once dropped.
+  QTest::newRow("level 7 County") << "geog/County" << county << QStringList{"DB", "PX"}
+                                  << QList<int>{0x64};
+  TableDef ac;
+  ac.level = 7;
+  ac.codePage = 437;
+  ac.keyFieldCount = 1;
+  ac.fields = {F("AreaCode", FieldType::Alpha, 6), F("State", FieldType::Alpha, 7),
+               F("Effective", FieldType::Date), F("AreasCovered", FieldType::Alpha, 250)};
+  QTest::newRow("level 7 tblAC") << "geog/tblAC" << ac << QStringList{"DB", "PX"} << QList<int>{};
+  // Level 7 named index "zipcde" on the fourth field (Zip) of a table keyed on a Long.
+  TableDef zip;
+  zip.level = 7;
+  zip.codePage = 437;
+  zip.keyFieldCount = 1;
+  zip.fields = {F("ID", FieldType::LongInt), F("City", FieldType::Alpha, 30),
+                F("State", FieldType::Alpha, 2), F("Zip", FieldType::Alpha, 10)};
+  zip.indexes = {{"zipcde", {"Zip"}, true, false}};
+  QTest::newRow("level 7 tblZCode named index")
+      << "geog/tblZCode" << zip << QStringList{"XG0", "YG0"} << QList<int>{};
+}
+
+void TableWriterTest::headerMatchesBorland() {
+  QFETCH(QString, sample);
+  QFETCH(TableDef, def);
+  QFETCH(QStringList, extensions);
+  QFETCH(QList<int>, skip);
+  QTemporaryDir dir;
+  const QString db = Path(dir, "T.DB");
+  CreateTable(db.toStdString(), def, std::vector<Record>{});
+
+  // Bytes that follow from the definition and the level, so they must be the same in any file
+  // of that definition; counts, block sizes, stamps, times, runtime pointers and the stored
+  // table name are left out (they depend on the records, the engine's settings and history).
+  const std::vector<int> common = {0x00, 0x01,  // record size
+                                   0x02, 0x03,  // header size
+                                   0x04,        // file type
+                                   0x15,        // first indexed field (X files), 0 elsewhere
+                                   0x21, 0x22,  // field count
+                                   0x23, 0x24,  // key fields
+                                   0x25, 0x26, 0x27, 0x28,  // encryption word
+                                   0x29,                    // sort order
+                                   0x2A, 0x2B,              // modified flag, unknown
+                                   0x38, 0x39,              // write protection, version
+                                   0x3C, 0x3D, 0x3E, 0x3F,  // unknown, aux passwords, 0x0F1F marker
+                                   0x40, 0x41, 0x42, 0x43, 0x44,
+                                   0x45, 0x46, 0x47, 0x48,  // crypt pointers
+                                   0x4D, 0x4E, 0x4F, 0x50,  // free list, index update flag
+                                   0x51, 0x52,              // real header size
+                                   0x53, 0x54, 0x55, 0x56, 0x57};
+  // Data header of .DB and .X files.
+  const std::vector<int> dataHeader = {
+      0x58, 0x59, 0x5A, 0x5B, 0x5C, 0x5D, 0x5E, 0x5F,  // versions, key
+      0x64, 0x65, 0x66, 0x67, 0x68, 0x69,              // hi field, offsets
+      0x6A, 0x6B, 0x6E, 0x6F, 0x72, 0x73, 0x74, 0x75, 0x76, 0x77};
+  const QString sampleDir =
+      QStringLiteral(ZEL_SAMPLES_DIR "/paradoxdriver/") + sample.section('/', 0, 0);
+  const QString stem = sample.section('/', 1);
+  for (const QString& ext : extensions) {
+    QString samplePath;
+    for (const QString& name : QDir(sampleDir).entryList(QDir::Files))
+      if (name.compare(stem + '.' + ext, Qt::CaseInsensitive) == 0)
+        samplePath = sampleDir + '/' + name;
+    QVERIFY2(!samplePath.isEmpty(), qPrintable(sample + '.' + ext));
+    const QByteArray theirs = ReadAll(samplePath);
+    const QByteArray ours = ReadAll(Path(dir, ("T." + ext).toLatin1().constData()));
+    QVERIFY2(ours.size() >= 0x800, qPrintable(ext));
+    const bool dataLayout = ext == "DB" || ext.startsWith('X');
+    std::vector<int> offsets = common;
+    if (dataLayout) offsets.insert(offsets.end(), dataHeader.begin(), dataHeader.end());
+    // The variable part: descriptors, then (data files) names, field numbers, sort order id,
+    // index name, up to the real header size, skipping pointers and the table name.
+    const int n = Le16(theirs, 0x21);
+    const int base = dataLayout ? 0x78 : 0x58;
+    for (int i = 0; i < 2 * n; ++i) offsets.push_back(base + i);
+    if (dataLayout) {
+      const int tn = theirs[0x39] >= 0x0C ? 261 : 79;
+      for (int i = base + 6 * n + 4 + tn; i < Le16(theirs, 0x51); ++i) offsets.push_back(i);
+    }
+    for (int at : offsets)
+      if (!(skip.contains(at) && ext == "DB"))
+        QVERIFY2(ours[at] == theirs[at],
+                 qPrintable(QString("%1 byte 0x%2: ours %3, Borland's %4")
+                                .arg(ext)
+                                .arg(at, 2, 16, QChar('0'))
+                                .arg(static_cast<unsigned char>(ours[at]), 2, 16, QChar('0'))
+                                .arg(static_cast<unsigned char>(theirs[at]), 2, 16, QChar('0'))));
+  }
+}
+
+// The stamps that tie indexes to their table: PX 0x2C = DB 0x2D, X 0x2E = DB 0x2E,
+// X 0x2F = PX 0x2C, Y 0x2C = X 0x2D, X 0x2C = 0xFF.
+void TableWriterTest::stampsAreLinked() {
+  QTemporaryDir dir;
+  TableDef def = Wide(7);
+  def.indexes = {{"ByName", {"Name"}, true, false}, {"Group", {"Group"}, false, false}};
+  CreateTable(Path(dir, "S.DB").toStdString(), def, WideRows(100));
+  const QByteArray dbh = ReadAll(Path(dir, "S.DB")), pxh = ReadAll(Path(dir, "S.PX"));
+  QCOMPARE(pxh[0x2C], dbh[0x2D]);
+  for (const auto& [x, y] : {std::pair{"S.XG0", "S.YG0"}, std::pair{"S.X03", "S.Y03"}}) {
+    const QByteArray xh = ReadAll(Path(dir, x)), yh = ReadAll(Path(dir, y));
+    QCOMPARE(static_cast<unsigned char>(xh[0x2C]), 0xFF);
+    QCOMPARE(xh[0x2E], dbh[0x2E]);
+    QCOMPARE(xh[0x2F], pxh[0x2C]);
+    QCOMPARE(yh[0x2C], xh[0x2D]);
+    QCOMPARE(Le16(xh, 0x06), Le16(dbh, 0x06));
+  }
+  // The case-insensitive named index says so; the single-field one does not.
+  QCOMPARE(static_cast<int>(ReadAll(Path(dir, "S.XG0"))[0x55]), 1);
+  QCOMPARE(static_cast<int>(ReadAll(Path(dir, "S.X03"))[0x55]), 0);
+}
+
+// ---- Rebuilding
+// -----------------------------------------------------------------------------------
+
+void TableWriterTest::rebuildReproducesCreation() {
+  QTemporaryDir dir;
+  TableDef def = Wide(7);
+  def.indexes = {{"ByName", {"Name"}, true, false}, {"Group", {"Group"}, false, false}};
+  const QString db = Path(dir, "R.DB");
+  CreateTable(db.toStdString(), def, Reversed(WideRows(6000)));
+  const auto before = Snapshot(dir.path());
+  for (const char* f : {"R.PX", "R.XG0", "R.YG0", "R.X03", "R.Y03"})
+    QVERIFY(QFile::remove(Path(dir, f)));
+
+  RebuildIndexes(db.toStdString(), def.indexes);
+  const auto after = Snapshot(dir.path());
+  QCOMPARE(after.size(), before.size());
+  for (const auto& [name, bytes] : before) {
+    QVERIFY2(after.count(name), qPrintable(name));
+    QByteArray a = after.at(name), b = bytes;
+    // X files carry the time they were written.
+    if (name.contains(".X")) {
+      a.replace(0x60, 4, "\0\0\0\0", 4);
+      b.replace(0x60, 4, "\0\0\0\0", 4);
+    }
+    QVERIFY2(a == b, qPrintable(name + " differs after the rebuild"));
+  }
+  const Dump d = RunPxdump({db, Path(dir, "R.PX")});
+  QCOMPARE(d.facts.at("primaryindex"), QString("attached"));
+}
+
+void TableWriterTest::staleIndexFilesGo() {
+  QTemporaryDir dir;
+  TableDef def = Wide(7);
+  def.indexes = {{"ByName", {"Name"}, false, false},
+                 {"ByGroup", {"Group"}, false, false},
+                 {"Group", {"Group"}, false, false}};
+  const QString db = Path(dir, "T.DB");
+  CreateTable(db.toStdString(), def, WideRows(10));
+  QVERIFY(QFile::exists(Path(dir, "T.XG1")) && QFile::exists(Path(dir, "T.X03")));
+  // Index files in another case belong to the table too (Windows sees one name).
+  QVERIFY(QFile::copy(Path(dir, "T.XG1"), Path(dir, "t.xg7")));
+  QVERIFY(QFile::copy(Path(dir, "T.PX"), Path(dir, "T.px")));
+  // Files that are not index files of this table stay.
+  for (const char* keep : {"T.VAL", "T.MB", "TT.XG0", "T.XG0.bak", "OTHER.PX"}) {
+    QFile f(Path(dir, keep));
+    QVERIFY(f.open(QIODevice::WriteOnly));
+  }
+
+  def.indexes.resize(1);
+  RebuildIndexes(db.toStdString(), def.indexes);
+  QStringList names = QDir(dir.path()).entryList(QDir::Files | QDir::Hidden, QDir::Name);
+  QCOMPARE(names, (QStringList{"OTHER.PX", "T.DB", "T.MB", "T.PX", "T.VAL", "T.XG0", "T.XG0.bak",
+                               "T.YG0", "TT.XG0"}));
+
+  // Re-creating as a heap leaves no index at all.
+  def.keyFieldCount = 0;
+  def.indexes.clear();
+  CreateTable(db.toStdString(), def, WideRows(10));
+  names = QDir(dir.path()).entryList(QDir::Files | QDir::Hidden, QDir::Name);
+  QCOMPARE(names, (QStringList{"OTHER.PX", "T.DB", "T.MB", "T.VAL", "T.XG0.bak", "TT.XG0"}));
+}
+
+// ---- Failures ---------------------------------------------------------------------------------
+
+void TableWriterTest::failuresLeaveOldFiles_data() {
+  QTest::addColumn<QString>("kind");
+  QTest::addColumn<int>("code");
+  QTest::newRow("duplicate key") << "duplicate" << WriterErrorCode::KeyViolation;
+  QTest::newRow("record source fails halfway") << "throwing source" << -1;
+  QTest::newRow("value too long halfway") << "bad value" << WriterErrorCode::InvalidValue;
+  QTest::newRow("commit fails after two renames")
+      << "rename" << static_cast<int>(ErrorCode::WriteFailed);
+  QTest::newRow("target taken by a folder") << "folder" << static_cast<int>(ErrorCode::WriteFailed);
+  QTest::newRow("rebuild commit fails")
+      << "rebuild rename" << static_cast<int>(ErrorCode::WriteFailed);
+}
+
+void TableWriterTest::failuresLeaveOldFiles() {
+  QFETCH(QString, kind);
+  QFETCH(int, code);
+  QTemporaryDir dir;
+  TableDef def = Wide(7);
+  def.indexes = {{"ByName", {"Name"}, false, false}};
+  const QString db = Path(dir, "OLD.DB");
+  CreateTable(db.toStdString(), def, WideRows(500));
+  QFile stale(Path(dir, "OLD.XG5"));  // would be removed by a successful write
+  QVERIFY(stale.open(QIODevice::WriteOnly));
+  stale.write("old index");
+  stale.close();
+  const auto before = Snapshot(dir.path());
+
+  def.indexes.push_back({"ByGroup", {"Group"}, false, false});
+  auto rows = WideRows(3000);
+  if (kind == "duplicate") rows.push_back(rows[1234]);
+  if (kind == "bad value") rows[2000][1] = std::string(21, 'x');
+  std::size_t next = 0;
+  RecordSource source = [&]() -> std::optional<Record> {
+    if (kind == "throwing source" && next == 1500) throw std::runtime_error("source failed");
+    if (next == rows.size()) return std::nullopt;
+    return rows[next++];
+  };
+  if (kind == "folder") {
+    // The new set needs OLD.YG1's name, which a folder holds.
+    QVERIFY(QDir(dir.path()).mkpath("OLD.YG1"));
+  }
+  if (kind.contains("rename")) writer::FailRenamesAfter(2);
+  bool threw = false;
+  try {
+    if (kind == "rebuild rename")
+      RebuildIndexes(db.toStdString(), def.indexes);
+    else
+      CreateTable(db.toStdString(), def, source);
+  } catch (const EngineError& e) {
+    threw = true;
+    QCOMPARE(e.Code(), code);
+    QVERIFY2(!e.File().empty(), e.what());
+  } catch (const std::runtime_error& e) {
+    threw = true;
+    QCOMPARE(code, -1);
+  }
+  writer::FailRenamesAfter(-1);
+  QVERIFY(threw);
+  if (kind == "folder") QVERIFY(QDir(dir.path()).rmdir("OLD.YG1"));
+  const auto after = Snapshot(dir.path());
+  QCOMPARE(after.size(), before.size());
+  for (const auto& [name, bytes] : before) {
+    QVERIFY2(after.count(name), qPrintable(name + " is gone"));
+    QVERIFY2(after.at(name) == bytes, qPrintable(name + " changed"));
+  }
+}
+
+void TableWriterTest::rebuildRefusesBadTable_data() {
+  QTest::addColumn<QString>("damage");
+  QTest::addColumn<int>("code");
+  QTest::newRow("missing") << "missing" << static_cast<int>(ErrorCode::TableDoesNotExist);
+  QTest::newRow("empty file") << "empty" << static_cast<int>(ErrorCode::CorruptHeader);
+  QTest::newRow("header garbage") << "garbage" << static_cast<int>(ErrorCode::CorruptHeader);
+  QTest::newRow("truncated") << "truncated" << static_cast<int>(ErrorCode::CorruptFile);
+  QTest::newRow("record count wrong") << "count" << static_cast<int>(ErrorCode::CorruptFile);
+  QTest::newRow("chain loops") << "loop" << static_cast<int>(ErrorCode::CorruptFile);
+  QTest::newRow("records out of order") << "order" << static_cast<int>(ErrorCode::CorruptFile);
+  QTest::newRow("unkeyed table") << "unkeyed" << WriterErrorCode::NotKeyed;
+  QTest::newRow("unknown index field") << "field" << WriterErrorCode::InvalidDefinition;
+}
+
+void TableWriterTest::rebuildRefusesBadTable() {
+  QFETCH(QString, damage);
+  QFETCH(int, code);
+  QTemporaryDir dir;
+  TableDef def = Wide(7);
+  def.keyFieldCount = damage == "unkeyed" ? 0 : 1;
+  def.indexes = {};
+  const QString db = Path(dir, "D.DB");
+  CreateTable(db.toStdString(), def, WideRows(400));
+  // Old index files that a failed rebuild must not touch.
+  for (const char* f : {"D.PX", "D.XG0", "D.YG0"}) {
+    QFile old(Path(dir, f));
+    QVERIFY(old.open(QIODevice::WriteOnly));
+    old.write(f);
+  }
+  QByteArray bytes = ReadAll(db);
+  const int hs = 0x800, bs = bytes[0x05] * 1024;
+  if (damage == "missing") QVERIFY(QFile::remove(db));
+  if (damage == "empty") bytes.clear();
+  if (damage == "garbage") bytes.replace(0, 0x40, QByteArray(0x40, '\x5a'));
+  if (damage == "truncated") bytes.truncate(hs + bs + 100);
+  if (damage == "count") bytes[0x06] = static_cast<char>(bytes[0x06] + 1);
+  if (damage == "loop") {
+    bytes[hs + bs + 0] = 1;  // block 2 -> block 1
+    bytes[hs + bs + 1] = 0;
+  }
+  if (damage == "order") bytes[hs + 6] = '\x90';  // the first key now sorts after the second
+  if (damage != "missing") {
+    QFile f(db);
+    QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    f.write(bytes);
+  }
+  const auto before = Snapshot(dir.path());
+  std::vector<SecondaryIndexDef> indexes = {
+      {"ByName", {damage == "field" ? "Nope" : "Name"}, false, false}};
+  try {
+    RebuildIndexes(db.toStdString(), indexes);
+    QFAIL("no error");
+  } catch (const EngineError& e) {
+    QCOMPARE(e.Code(), code);
+    QCOMPARE(QString::fromStdString(e.File()), db);
+  }
+  QVERIFY(Snapshot(dir.path()) == before);
+}
+
+void TableWriterTest::badDefinitions_data() {
+  QTest::addColumn<TableDef>("def");
+  QTest::addColumn<int>("code");
+  const int invalid = WriterErrorCode::InvalidDefinition;
+  TableDef base = Wide(7);
+  auto with = [&](auto change) {
+    TableDef d = base;
+    change(d);
+    return d;
+  };
+  QTest::newRow("no fields") << with([](TableDef& d) {
+    d.fields.clear();
+    d.keyFieldCount = 0;
+  }) << invalid;
+  QTest::newRow("level 3") << with([](TableDef& d) { d.level = 3; }) << invalid;
+  QTest::newRow("Long at level 4") << with([](TableDef& d) { d.level = 4; }) << invalid;
+  QTest::newRow("duplicate field") << with([](TableDef& d) { d.fields[1].name = "id"; }) << invalid;
+  QTest::newRow("alpha size 0") << with([](TableDef& d) { d.fields[1].size = 0; }) << invalid;
+  QTest::newRow("alpha size 256") << with([](TableDef& d) { d.fields[1].size = 256; }) << invalid;
+  QTest::newRow("name too long") << with([](TableDef& d) {
+    d.fields[1].name = std::string(26, 'n');
+  }) << invalid;
+  QTest::newRow("key longer than table")
+      << with([](TableDef& d) { d.keyFieldCount = 5; }) << invalid;
+  QTest::newRow("sort order") << with([](TableDef& d) { d.sortOrder = "intl"; }) << invalid;
+  QTest::newRow("index on unknown field") << with([](TableDef& d) {
+    d.indexes = {{"X", {"Nope"}, false, false}};
+  }) << invalid;
+  QTest::newRow("index names twice") << with([](TableDef& d) {
+    d.indexes = {{"A", {"Name"}, false, false}, {"a", {"Group"}, false, false}};
+  }) << invalid;
+  QTest::newRow("index without key") << with([](TableDef& d) {
+    d.keyFieldCount = 0;
+    d.indexes = {{"A", {"Name"}, false, false}};
+  }) << WriterErrorCode::NotKeyed;
+  QTest::newRow("record too large") << with([](TableDef& d) {
+    for (int i = 0; i < 140; ++i)
+      d.fields.push_back(F(("F" + std::to_string(i)).c_str(), FieldType::Alpha, 255));
+  }) << invalid;
+}
+
+void TableWriterTest::badDefinitions() {
+  QFETCH(TableDef, def);
+  QFETCH(int, code);
+  QTemporaryDir dir;
+  const QString db = Path(dir, "BAD.DB");
+  try {
+    CreateTable(db.toStdString(), def, std::vector<Record>{});
+    QFAIL("no error");
+  } catch (const EngineError& e) {
+    QCOMPARE(e.Code(), code);
+    QCOMPARE(QString::fromStdString(e.File()), db);
+  }
+  QVERIFY(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden).isEmpty());
+}
+
+QTEST_GUILESS_MAIN(TableWriterTest)
+#include "tst_table_writer.moc"
