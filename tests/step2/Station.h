@@ -4,6 +4,7 @@
 #include <QDir>
 #include <QFile>
 #include <QListWidget>
+#include <QProgressBar>
 #include <QStringList>
 #include <QtTest>
 #include <memory>
