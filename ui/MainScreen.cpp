@@ -110,13 +110,12 @@ TForm1::TForm1(zel::platform::Platform& platform, QWidget* parent)
   panelPalette.setColor(QPalette::Dark, kMaroon.darker(200));
   pnl1->setPalette(panelPalette);
 
-  pb1 = new QProgressBar(pnl1);
-  pb1->setObjectName(QStringLiteral("pb1"));
-  pb1->setGeometry(8, 8, 777, 29);
-  pb1->setRange(0, 100);
-  pb1->setValue(0);
-  pb1->setTextVisible(false);  // a smooth bar without a percentage
-  pb1->setFocusPolicy(Qt::NoFocus);
+  // Created in tab order: btn1, lst1, lst2, lst3, pb1 (the bar is no tab stop).
+  btn1 = new QPushButton(style()->standardIcon(QStyle::SP_DialogCloseButton),
+                         QStringLiteral("&Close"), pnl1);
+  btn1->setObjectName(QStringLiteral("btn1"));
+  btn1->setGeometry(694, 477, 96, 36);
+  connect(btn1, &QPushButton::clicked, this, &QWidget::close);
 
   lst1 = MakeList(pnl1, {9, 39, 362, 436}, 11, 13, QAbstractItemView::ExtendedSelection);
   lst1->setObjectName(QStringLiteral("lst1"));
@@ -125,6 +124,14 @@ TForm1::TForm1(zel::platform::Platform& platform, QWidget* parent)
   lst3 = MakeList(pnl1, {373, 318, 412, 157}, 13, 16, QAbstractItemView::SingleSelection);
   lst3->setObjectName(QStringLiteral("lst3"));
   lst3->addItem(QString());
+
+  pb1 = new QProgressBar(pnl1);
+  pb1->setObjectName(QStringLiteral("pb1"));
+  pb1->setGeometry(8, 8, 777, 29);
+  pb1->setRange(0, 100);
+  pb1->setValue(0);
+  pb1->setTextVisible(false);  // a smooth bar without a percentage
+  pb1->setFocusPolicy(Qt::NoFocus);
 
   lbl1 = new TCustomLabel1(pnl1);
   lbl1->setObjectName(QStringLiteral("lbl1"));
@@ -138,16 +145,6 @@ TForm1::TForm1(zel::platform::Platform& platform, QWidget* parent)
   lbl1->SetFlashEnabled(false);
   lbl1->SetFlashRate(1000);
 
-  btn1 = new QPushButton(style()->standardIcon(QStyle::SP_DialogCloseButton),
-                         QStringLiteral("&Close"), pnl1);
-  btn1->setObjectName(QStringLiteral("btn1"));
-  btn1->setGeometry(694, 477, 96, 36);
-  connect(btn1, &QPushButton::clicked, this, &QWidget::close);
-
-  setTabOrder(btn1, lst1);
-  setTabOrder(lst1, lst2);
-  setTabOrder(lst2, lst3);
-  setTabOrder(lst3, pb1);
   btn1->setFocus();
 
   tbl1.AfterClose = [this](zel::engine::Table& table) { tbl1AfterClose(table); };

@@ -27,7 +27,8 @@ class FakeDialogs : public platform::MessageDialogs {
   std::deque<platform::DialogResult> answers;
   std::vector<RecordedDialog> shown;
   std::vector<std::string> errorBoxes;
-  std::function<void(const RecordedDialog&)> onShow;  // e.g. to look at the window meanwhile
+  std::function<void(const RecordedDialog&)> onShow;   // e.g. to look at the window meanwhile
+  std::function<void(const std::string&)> onErrorBox;  // the same for the error box
 
   platform::DialogResult MessageDlg(const std::string& text, platform::DialogKind kind,
                                     platform::DialogButtons buttons) override {
@@ -41,7 +42,10 @@ class FakeDialogs : public platform::MessageDialogs {
     return buttons == platform::DialogButtons::YesNo ? platform::DialogResult::Yes
                                                      : platform::DialogResult::Ok;
   }
-  void ErrorBox(const std::string& text) override { errorBoxes.push_back(text); }
+  void ErrorBox(const std::string& text) override {
+    errorBoxes.push_back(text);
+    if (onErrorBox) onErrorBox(text);
+  }
 };
 
 class FakePosWindow : public platform::PosWindow {
