@@ -19,6 +19,7 @@ class PosProcess {
   explicit PosProcess(const QStringList& args) {
     process_.setProgram(QStringLiteral(ZEL_FAKE_POS_WINDOW));
     process_.setArguments(args);
+    process_.setProcessChannelMode(QProcess::ForwardedErrorChannel);
     process_.start();
   }
   ~PosProcess() {
@@ -70,7 +71,16 @@ class X11PosWindowTest : public QObject {
   Q_OBJECT
 
  private slots:
-  void initTestCase() { QVERIFY2(!qgetenv("DISPLAY").isEmpty(), "run under xvfb-run"); }
+  void initTestCase() {
+    QVERIFY2(!qgetenv("DISPLAY").isEmpty(), "run under xvfb-run");
+    // The X server resets whenever its last client leaves, and refuses connections meanwhile;
+    // holding one connection for the whole test keeps every look on a stable server.
+    keepAlive_ = XOpenDisplay(nullptr);
+    QVERIFY(keepAlive_ != nullptr);
+  }
+  void cleanupTestCase() {
+    if (keepAlive_ != nullptr) XCloseDisplay(keepAlive_);
+  }
 
   void findsOnlyMatchingWindows_data() {
     QTest::addColumn<QStringList>("args");
@@ -175,6 +185,9 @@ class X11PosWindowTest : public QObject {
     QVERIFY(!finder.FindTopLevelWindow("ZelPos").has_value());
     finder.PostCloseRequest(1);  // nothing to send it to; must simply return
   }
+
+ private:
+  Display* keepAlive_ = nullptr;
 };
 
 QTEST_GUILESS_MAIN(X11PosWindowTest)
