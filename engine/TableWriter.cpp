@@ -418,6 +418,40 @@ std::vector<fs::path> StaleIndexFiles(const fs::path& db,
 
 // ---- Creating ---------------------------------------------------------------------------------
 
+// Second pass: records go to the blocks in key order. The scratch file is read sequentially in
+// windows of output positions, so memory stays bounded and sorted or nearly sorted input is
+// read once.
+template <typename OnRecord>
+void WriteInKeyOrder(writer::SpillFile& spill, const std::vector<std::uint32_t>& order,
+                     std::size_t recordSize, writer::BlockWriter& blocks, OnRecord onRecord) {
+  constexpr std::size_t kWindowBytes = 32u << 20;
+  const std::size_t n = order.size();
+  if (n == 0) return;
+  const std::size_t window = std::max<std::size_t>(1, kWindowBytes / recordSize);
+  std::vector<std::uint32_t> rank(n);
+  for (std::size_t r = 0; r < n; ++r) rank[order[r]] = static_cast<std::uint32_t>(r);
+  const std::size_t windows = (n + window - 1) / window;
+  std::vector<std::uint32_t> lo(windows, UINT32_MAX), hi(windows, 0);
+  for (std::size_t i = 0; i < n; ++i) {
+    const std::size_t w = rank[i] / window;
+    lo[w] = std::min(lo[w], static_cast<std::uint32_t>(i));
+    hi[w] = std::max(hi[w], static_cast<std::uint32_t>(i));
+  }
+  std::vector<std::uint8_t> buf(std::min(n, window) * recordSize);
+  const std::size_t perBlock = blocks.Capacity();
+  for (std::size_t w = 0; w < windows; ++w) {
+    const std::size_t first = w * window, count = std::min(window, n - first);
+    for (std::uint32_t i = lo[w]; i <= hi[w]; ++i) {
+      if (rank[i] < first || rank[i] >= first + count) continue;
+      std::uint8_t* slot = buf.data() + (rank[i] - first) * recordSize;
+      spill.Read(std::uint64_t{i} * recordSize, slot, recordSize);
+      // Blocks are filled to capacity, so a record's block follows from its position.
+      onRecord(slot, static_cast<std::uint32_t>(rank[i] / perBlock + 1));
+    }
+    for (std::size_t k = 0; k < count; ++k) blocks.Add(buf.data() + k * recordSize);
+  }
+}
+
 void CreateTableImpl(const fs::path& db, const TableDef& def, const RecordSource& source) {
   Shape s = ShapeFromDefinition(def, db);
   auto plans = PlanIndexes(s, def.indexes, db);
@@ -503,12 +537,10 @@ void CreateTableImpl(const fs::path& db, const TableDef& def, const RecordSource
   out.Append(placeholder.data(), placeholder.size());
   writer::BlockWriter blocks(out, std::size_t{h.blockSizeCode} * px::kBlockUnit, s.recordSize,
                              s.keyBytes);
-  for (std::uint32_t i : order) {
-    spill.Read(std::uint64_t{i} * s.recordSize, rec.data(), rec.size());
-    const std::uint32_t block = blocks.CurrentBlock();
-    for (auto& p : plans) AppendIndexRecord(p, s, rec.data(), block);
-    blocks.Add(rec.data());
-  }
+  WriteInKeyOrder(spill, order, s.recordSize, blocks,
+                  [&](const std::uint8_t* r, std::uint32_t block) {
+                    for (auto& p : plans) AppendIndexRecord(p, s, r, block);
+                  });
   blocks.Finish();
   h.numRecords = static_cast<std::uint32_t>(blocks.Records());
   h.blocks = static_cast<std::uint16_t>(blocks.Blocks());

@@ -62,6 +62,7 @@ class BlockWriter {
   // The block the next record goes to (1-based).
   std::uint32_t CurrentBlock() const noexcept;
   std::uint32_t Blocks() const noexcept { return blocks_; }
+  std::size_t Capacity() const noexcept { return capacity_; }
   std::uint64_t Records() const noexcept { return records_; }
   const std::vector<std::uint8_t>& FirstKeys() const noexcept { return firstKeys_; }
   const std::vector<std::uint32_t>& Counts() const noexcept { return counts_; }
