@@ -602,6 +602,12 @@ std::string StemOf(const fs::path& dbFile) {
   return dbFile.stem().string();
 }
 
+// The folder of a file; "." for a bare relative name.
+fs::path DirOf(const fs::path& file) {
+  fs::path dir = file.parent_path();
+  return dir.empty() ? fs::path(".") : dir;
+}
+
 bool IsHex(char c) {
   return std::isxdigit(static_cast<unsigned char>(c)) != 0;
 }
@@ -611,7 +617,7 @@ std::vector<fs::path> SecondaryDataFiles(const fs::path& dbFile) {
   std::vector<fs::path> out;
   const std::string stem = StemOf(dbFile);
   std::error_code ec;
-  const fs::path dir = dbFile.parent_path();
+  const fs::path dir = DirOf(dbFile);
   for (fs::directory_iterator it(dir, ec), end; !ec && it != end; it.increment(ec)) {
     const std::string name = it->path().filename().string();
     if (name.size() != stem.size() + 4) continue;
@@ -632,7 +638,7 @@ std::optional<fs::path> TreeFileFor(const fs::path& xFile) {
   std::string name = xFile.filename().string();
   const std::size_t dot = name.rfind('.');
   name[dot + 1] = name[dot + 1] == 'x' ? 'y' : 'Y';
-  return FindBeside(xFile.parent_path(), name);
+  return FindBeside(DirOf(xFile), name);
 }
 
 bool IsNamedIndexFile(const fs::path& xFile) {
@@ -669,10 +675,10 @@ void CheckBlobFile(const fs::path& dbFile, const Header& db) {
   bool hasBlobs = false;
   for (const px::Field& f : db.fields) hasBlobs = hasBlobs || px::IsBlobField(f.code);
   if (!hasBlobs) return;
-  const auto mb = FindBeside(dbFile.parent_path(), StemOf(dbFile) + ".MB");
+  const auto mb = FindBeside(DirOf(dbFile), StemOf(dbFile) + ".MB");
   if (!mb) {
     Fail(ErrorCode::BlobFileMissing, "BLOB file is missing", {},
-         dbFile.parent_path() / (StemOf(dbFile) + ".MB"));
+         DirOf(dbFile) / (StemOf(dbFile) + ".MB"));
   }
   File file(*mb);
   std::uint8_t head[3] = {};
@@ -683,7 +689,7 @@ void CheckBlobFile(const fs::path& dbFile, const Header& db) {
 }
 
 void CheckValFile(const fs::path& dbFile, const Header& db) {
-  const auto val = FindBeside(dbFile.parent_path(), StemOf(dbFile) + ".VAL");
+  const auto val = FindBeside(DirOf(dbFile), StemOf(dbFile) + ".VAL");
   if (!val) return;
   File file(*val);
   std::uint8_t head[7] = {};
@@ -715,10 +721,10 @@ OpenedFile OpenIndexFile(const fs::path& path) {
 // chain side by side with the tree.
 Header CheckPrimaryIndex(const File& dbFile, const Header& db, const KeyOrder& dbOrder) {
   const fs::path& dbPath = dbFile.Path();
-  const auto pxPath = FindBeside(dbPath.parent_path(), StemOf(dbPath) + ".PX");
+  const auto pxPath = FindBeside(DirOf(dbPath), StemOf(dbPath) + ".PX");
   if (!pxPath) {
     Fail(ErrorCode::FileDoesNotExist, "File does not exist", "primary index",
-         dbPath.parent_path() / (StemOf(dbPath) + ".PX"));
+         DirOf(dbPath) / (StemOf(dbPath) + ".PX"));
   }
   OpenedFile px = OpenIndexFile(*pxPath);
   const Header& ph = px.header;
@@ -830,8 +836,7 @@ void CheckSecondaryIndex(const Header& db, const Header* primary, SecondaryCandi
   if (!yPath) {
     std::string yName = xPath.filename().string();
     yName[yName.rfind('.') + 1] = 'Y';
-    Fail(ErrorCode::FileDoesNotExist, "File does not exist", "index tree",
-         xPath.parent_path() / yName);
+    Fail(ErrorCode::FileDoesNotExist, "File does not exist", "index tree", DirOf(xPath) / yName);
   }
   OpenedFile y = OpenIndexFile(*yPath);
   const Header& yh = y.header;
@@ -986,7 +991,7 @@ std::vector<fs::path> ExistingTableFiles(const fs::path& dbFile) {
   std::vector<fs::path> out;
   std::error_code ec;
   if (fs::is_regular_file(dbFile, ec)) out.push_back(dbFile);
-  const fs::path dir = dbFile.parent_path();
+  const fs::path dir = DirOf(dbFile);
   for (const char* ext : {".PX", ".MB", ".VAL"}) {
     if (auto p = FindBeside(dir, StemOf(dbFile) + ext)) out.push_back(*p);
   }
