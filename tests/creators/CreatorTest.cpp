@@ -26,13 +26,18 @@ std::string S(const QString& s) {
   return s.toStdString();
 }
 
-// Writes the table with `count` of its demo records, as a running POS would have it.
-void WriteWithRecords(std::string_view folder, std::string_view table, std::size_t count) {
+// Writes the table with its demo records at the given scale, as a running POS would have it.
+void WriteWithRecords(std::string_view folder, std::string_view table, std::size_t scale) {
   const auto* schema = creators::FindSchema(folder, table);
   QVERIFY(schema != nullptr);
   const fs::path db = creators::TableFile(folder, table);
   fs::create_directories(db.parent_path());
-  engine::CreateTable(db, schema->def, demostation::Records(*schema, count));
+  try {
+    engine::CreateTable(db, schema->def,
+                        demostation::Records(*schema, demostation::RecordCount(*schema, scale)));
+  } catch (const std::exception& e) {
+    QFAIL(e.what());
+  }
 }
 
 // The catalogue table and every other table its creator serves.
@@ -204,6 +209,7 @@ void CreatorTest::existingTablesKept() {
   QFETCH(QString, table);
   QFETCH(QString, missing);
   WriteWithRecords(S(folder), S(table), 25);
+  if (QTest::currentTestFailed()) return;
   const fs::path dir = creators::TableFile(S(folder), S(table)).parent_path();
   const auto before = test::Snapshot(dir);
   QVERIFY(!before.isEmpty());
@@ -244,7 +250,8 @@ void CreatorTest::indexCreators() {
   const auto* schema = creators::FindSchema(S(folder), S(table));
   QVERIFY(schema != nullptr);
   // Enough records for several data blocks and a multi-level index.
-  WriteWithRecords(S(folder), S(table), demostation::RecordCount(*schema, 3000));
+  WriteWithRecords(S(folder), S(table), 3000);
+  if (QTest::currentTestFailed()) return;
   const fs::path db = creators::TableFile(S(folder), S(table));
   const QString dbPath = QString::fromStdString(db.string());
   const auto before = test::RunPxDump(PXDUMP_PATH, dbPath);
@@ -293,6 +300,7 @@ void CreatorTest::indexCreatorLeavesUnreadableTable_data() {
 void CreatorTest::indexCreatorLeavesUnreadableTable() {
   QFETCH(QString, damage);
   WriteWithRecords("PERMDATA", "STOCK", 20);
+  if (QTest::currentTestFailed()) return;
   const fs::path db = creators::TableFile("PERMDATA", "STOCK");
   fs::remove(test::SiblingFile(db, ".XG0"));  // something for a rebuild to bring back
   if (damage == "missing") {

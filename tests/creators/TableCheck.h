@@ -77,14 +77,15 @@ struct PxDump {
   }
   // The record lines, in the file's order (after the header facts and field lines).
   QList<QByteArray> Records() const {
-    static const QList<QByteArray> keys = {"filetype",    "version",    "records",     "fields",
-                                           "keyfields",   "recordsize", "headersize",  "blocksize",
-                                           "codepage",    "sortorder",  "autoinc",     "indexroot",
-                                           "indexlevels", "field",      "primaryindex"};
+    static const QList<QByteArray> keys = {"filetype",    "version",    "records",      "fields",
+                                           "keyfields",   "recordsize", "headersize",   "blocksize",
+                                           "codepage",    "sortorder",  "autoinc",      "indexroot",
+                                           "indexlevels", "field",      "primaryindex", "data"};
     QList<QByteArray> records;
     bool inHeader = true;
     for (const QByteArray& line : out.split('\n')) {
-      if (inHeader && keys.contains(line.left(line.indexOf(' ')))) continue;
+      const qsizetype space = line.indexOf(' ');
+      if (inHeader && keys.contains(space < 0 ? line : line.left(space))) continue;
       inHeader = false;
       if (!line.isEmpty()) records << line;
     }

@@ -8,7 +8,6 @@
 #include <cstdlib>
 #include <fstream>
 #include <iomanip>
-#include <map>
 #include <system_error>
 
 #include "catalogue/Catalogue.h"
@@ -334,28 +333,31 @@ void BuildStation(const StationOptions& options, std::ostream& out) {
   out << "Building a demo station in " << prefix.string() << " (drive C: is "
       << (prefix / "drive_c").string() << ")\n";
 
-  std::map<std::string_view, Counts> perFolder;
+  // Folder by folder, each reported as soon as it is written.
   Counts total;
-  for (const auto& schema : creators::Schemas()) {
-    const fs::path db = creators::TableFile(schema.folder, schema.table);
-    fs::create_directories(db.parent_path(), ec);
-    if (ec) throw StationError("cannot create " + db.parent_path().string() + ": " + ec.message());
-    const std::size_t count = RecordCount(schema, options.scale);
-    try {
-      engine::CreateTable(db, schema.def, Records(schema, count));
-    } catch (const engine::EngineError& e) {
-      throw StationError("cannot write " + std::string(schema.folder) + "/" +
-                         std::string(schema.table) + ": " + e.what());
+  for (std::string_view folder : catalogue::CheckOrder()) {
+    Counts counts;
+    for (const auto& schema : creators::Schemas()) {
+      if (schema.folder != folder) continue;
+      const fs::path db = creators::TableFile(schema.folder, schema.table);
+      fs::create_directories(db.parent_path(), ec);
+      if (ec)
+        throw StationError("cannot create " + db.parent_path().string() + ": " + ec.message());
+      const std::size_t count = RecordCount(schema, options.scale);
+      try {
+        engine::CreateTable(db, schema.def, Records(schema, count));
+      } catch (const engine::EngineError& e) {
+        throw StationError("cannot write " + std::string(schema.folder) + "/" +
+                           std::string(schema.table) + ": " + e.what());
+      }
+      counts.tables++;
+      counts.records += count;
     }
-    perFolder[schema.folder].tables++;
-    perFolder[schema.folder].records += count;
-    total.tables++;
-    total.records += count;
-  }
-  for (std::string_view folder : catalogue::CheckOrder())
     out << "  " << std::left << std::setw(11) << folder << std::right << std::setw(3)
-        << perFolder[folder].tables << " tables " << std::setw(9) << perFolder[folder].records
-        << " records\n";
+        << counts.tables << " tables " << std::setw(9) << counts.records << " records" << std::endl;
+    total.tables += counts.tables;
+    total.records += counts.records;
+  }
 
   // The POS program's settings, as Windows writes INI files.
   WriteText(Map("c:\\Zelpos\\Zelpos.ini"), "[Main]\r\nTillNumber=" + options.till + "\r\n");

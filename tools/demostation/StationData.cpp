@@ -15,7 +15,7 @@ using engine::FieldValue;
 using engine::Record;
 
 constexpr std::array<std::string_view, 5> kGrades = {"Unleaded 93", "Unleaded 95", "Diesel 50ppm",
-                                                     "Diesel 500ppm", "Illuminating Paraffin"};
+                                                     "Diesel 500ppm", "Paraffin"};
 constexpr std::array<double, 5> kGradePrices = {22.56, 23.05, 21.43, 21.19, 15.87};
 constexpr std::array<std::string_view, 7> kPayTypes = {
     "Cash", "Speedpoint", "Debtor Account", "Fleet Card", "Voucher", "COD", "Drive Off"};
@@ -339,8 +339,12 @@ engine::RecordSource Records(const creators::TableSchema& schema, std::size_t co
   return [curated, next, s, count]() -> std::optional<Record> {
     if (*next >= count) return std::nullopt;
     const std::size_t i = (*next)++;
-    if (i < curated->size()) return (*curated)[i];
-    return GeneratedRecord(*s, i);
+    if (i >= curated->size()) return GeneratedRecord(*s, i);
+    Record record = (*curated)[i];
+    for (std::size_t f = 0; f < record.size() && f < s->def.fields.size(); ++f)
+      if (auto* text = std::get_if<std::string>(&record[f]))
+        *text = Fit(std::move(*text), s->def.fields[f].size);
+    return record;
   };
 }
 
