@@ -1,0 +1,169 @@
+#include "tools/console/Console.h"
+
+#include <cstdio>
+#include <istream>
+#include <ostream>
+
+#include "platform/qt/QtMessageDialogs.h"
+
+namespace zel::console {
+
+std::string Usage() {
+  return "Usage: zelutil-console [--yes | --no] [--simulate-power-off]\n"
+         "Runs ZelUtil's checks and repairs without a window and prints each event as a line:\n"
+         "  lst1: TEXT | lst2: TEXT | lst3: TEXT   a line added to a list\n"
+         "  lst1: <cleared>                        the list emptied\n"
+         "  lbl1: TEXT                             the status label's text\n"
+         "  pb1: POSITION/MAXIMUM                  the progress bar\n"
+         "  dialog KIND: TEXT, then answer: OK|Yes|No\n"
+         "  error: TEXT                            an error that ended the run\n"
+         "  power-off: FLAGS accepted|refused|simulated\n"
+         "Dialogs are answered on the terminal (y/n, Enter for OK) unless:\n"
+         "  --yes                 answer Yes or OK to every dialog\n"
+         "  --no                  answer No to \"ShutDown PC\", Yes or OK to every other dialog\n"
+         "  --simulate-power-off  never power the PC off; report the request as simulated\n"
+         "  --help                show this text\n"
+         "Exit status: 0 all tables usable, 1 a table stayed unusable or was skipped,\n"
+         "2 Step 1 failed, 3 an error ended the run, 64 bad arguments.\n"
+         "Drive C: is $WINEPREFIX/drive_c (default ~/.wine/drive_c).\n";
+}
+
+std::optional<Options> ParseArguments(int argc, const char* const argv[], std::string& error) {
+  Options options;
+  bool yes = false;
+  bool no = false;
+  for (int i = 0; i < argc; ++i) {
+    const std::string arg = argv[i] ? argv[i] : "";
+    if (arg == "--yes")
+      yes = true;
+    else if (arg == "--no")
+      no = true;
+    else if (arg == "--simulate-power-off")
+      options.simulatePowerOff = true;
+    else if (arg == "--help" || arg == "-h")
+      options.help = true;
+    else {
+      error = "unknown argument \"" + EscapeText(arg) + "\"";
+      return std::nullopt;
+    }
+  }
+  if (yes && no) {
+    error = "--yes and --no exclude each other";
+    return std::nullopt;
+  }
+  options.answers = yes ? Answers::Yes : no ? Answers::No : Answers::Ask;
+  return options;
+}
+
+int ExitStatus(bool errorEnded, bool stepOk, int tablesUnusable, int tablesSkipped) {
+  if (errorEnded) return kExitError;
+  if (!stepOk) return kExitStepOne;
+  if (tablesUnusable > 0 || tablesSkipped > 0) return kExitTables;
+  return kExitOk;
+}
+
+std::string EscapeText(const std::string& text) {
+  std::string out;
+  out.reserve(text.size());
+  for (const char c : text) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (c == '\r')
+      out += "\\r";
+    else if (c == '\n')
+      out += "\\n";
+    else if (c == '\t')
+      out += "\\t";
+    else if (byte < 0x20 || byte == 0x7F) {
+      char hex[5];
+      std::snprintf(hex, sizeof hex, "\\x%02X", byte);
+      out += hex;
+    } else
+      out += c;
+  }
+  return out;
+}
+
+namespace {
+
+void PrintLine(std::ostream& out, const std::string& line) {
+  out << line << '\n';
+  out.flush();
+}
+
+}  // namespace
+
+void EventPrinter::LineAdded(List list, const std::string& text) {
+  PrintLine(out_, "lst" + std::to_string(static_cast<int>(list)) + ": " + EscapeText(text));
+}
+
+void EventPrinter::ListCleared(List list) {
+  PrintLine(out_, "lst" + std::to_string(static_cast<int>(list)) + ": <cleared>");
+}
+
+void EventPrinter::LabelTextChanged(const std::string& text) {
+  PrintLine(out_, "lbl1: " + EscapeText(text));
+}
+
+void EventPrinter::ProgressChanged(int position, int maximum) {
+  PrintLine(out_, "pb1: " + std::to_string(position) + "/" + std::to_string(maximum));
+}
+
+platform::DialogResult ConsoleDialogs::MessageDlg(const std::string& text,
+                                                  platform::DialogKind kind,
+                                                  platform::DialogButtons buttons) {
+  using platform::DialogButtons;
+  using platform::DialogResult;
+  PrintLine(out_, std::string("dialog ") + platform::QtMessageDialogs::Title(kind) + ": " +
+                      EscapeText(text));
+  DialogResult result;
+  if (answers_ == Answers::Ask)
+    result = Ask(buttons);
+  else if (buttons == DialogButtons::Ok)
+    result = DialogResult::Ok;
+  else if (answers_ == Answers::No && text == "ShutDown PC")
+    result = DialogResult::No;
+  else
+    result = DialogResult::Yes;
+  PrintLine(out_, std::string("answer: ") + (result == DialogResult::Ok    ? "OK"
+                                             : result == DialogResult::Yes ? "Yes"
+                                                                           : "No"));
+  return result;
+}
+
+platform::DialogResult ConsoleDialogs::Ask(platform::DialogButtons buttons) {
+  using platform::DialogButtons;
+  using platform::DialogResult;
+  for (;;) {
+    prompt_ << (buttons == DialogButtons::YesNo ? "Yes or No? [y/n] " : "Press Enter for OK ");
+    prompt_.flush();
+    std::string reply;
+    if (!std::getline(in_, reply)) {
+      prompt_ << '\n';
+      return buttons == DialogButtons::YesNo ? DialogResult::No : DialogResult::Ok;
+    }
+    if (!reply.empty() && reply.back() == '\r') reply.pop_back();
+    if (buttons == DialogButtons::Ok) return DialogResult::Ok;
+    if (reply == "y" || reply == "Y" || reply == "yes" || reply == "Yes") return DialogResult::Yes;
+    if (reply == "n" || reply == "N" || reply == "no" || reply == "No") return DialogResult::No;
+  }
+}
+
+void ConsoleDialogs::ErrorBox(const std::string& text) {
+  PrintLine(out_, "error: " + EscapeText(text));
+}
+
+void ReportingPowerOff::AcquireShutdownRight() {
+  if (real_) real_->AcquireShutdownRight();
+}
+
+bool ReportingPowerOff::RequestShutdown(unsigned flags) {
+  if (!real_) {
+    PrintLine(out_, "power-off: " + std::to_string(flags) + " simulated");
+    return true;
+  }
+  const bool accepted = real_->RequestShutdown(flags);
+  PrintLine(out_, "power-off: " + std::to_string(flags) + (accepted ? " accepted" : " refused"));
+  return accepted;
+}
+
+}  // namespace zel::console

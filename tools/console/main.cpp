@@ -1,0 +1,54 @@
+// zelutil-console: ZelUtil's run for a terminal or an SSH session. The same window runs on Qt's
+// offscreen platform; every change it shows is printed as a line, and the program ends with the
+// run, its exit status telling how the run went.
+#include <QApplication>
+#include <cstdlib>
+#include <iostream>
+#include <memory>
+
+#include "platform/Platform.h"
+#include "platform/linux/LogindPowerOff.h"
+#include "platform/linux/X11PosWindow.h"
+#include "platform/qt/QtSystemServices.h"
+#include "tools/console/Console.h"
+#include "ui/MainScreen.h"
+
+int main(int argc, char* argv[]) {
+  namespace zc = zel::console;
+  std::string error;
+  const auto options = zc::ParseArguments(argc - 1, argv + 1, error);
+  if (!options) {
+    std::cerr << "zelutil-console: " << error << "\n" << zc::Usage();
+    return zc::kExitUsage;
+  }
+  if (options->help) {
+    std::cout << zc::Usage();
+    return zc::kExitOk;
+  }
+
+  // No display needed; a platform the user chose is kept.
+  if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+  int qtArgc = 1;
+  QApplication app(qtArgc, argv);
+  app.setQuitOnLastWindowClosed(false);  // the run's end, not the window's, ends the program
+
+  namespace zp = zel::platform;
+  zc::EventPrinter printer(std::cout);
+  zc::ConsoleDialogs dialogs(options->answers, std::cin, std::cout, std::cerr);
+  std::unique_ptr<zp::PowerOff> logind;
+  if (!options->simulatePowerOff) logind = std::make_unique<zp::LogindPowerOff>();
+  zc::ReportingPowerOff powerOff(logind.get(), std::cout);
+  zp::X11PosWindow posWindow;  // finds the POS window when a display is there
+  zp::QtSystemServices system;
+  zp::Platform platform{zp::HostFiles(), zp::HostIni(), dialogs, posWindow, powerOff, system};
+
+  TForm1 form(platform);
+  form.SetObserver(&printer);
+  QObject::connect(&form, &TForm1::RunFinished, &app, [&form] {
+    const auto& s = form.Summary;
+    QCoreApplication::exit(
+        zc::ExitStatus(s.errorEnded, form.StepOk, s.tablesUnusable, s.tablesSkipped));
+  });
+  form.show();
+  return app.exec();
+}
