@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "engine/EngineError.h"
+#include "engine/TableWriter.h"
 
 namespace zel::engine::writer {
 namespace {
@@ -70,7 +71,8 @@ std::vector<std::uint8_t> BuildHeader(const HeaderSpec& s, const std::string& fi
   const std::size_t real = v.size();
   const std::size_t headerSize = (real + 0x7FF) & ~std::size_t{0x7FF};
   if (headerSize > 0xF800)
-    throw EngineError(ErrorCode::CorruptHeader, "The table definition does not fit a header", file);
+    throw EngineError(WriterErrorCode::InvalidDefinition,
+                      "The table definition does not fit a header", file);
   v.resize(headerSize);
 
   std::uint8_t* h = v.data();

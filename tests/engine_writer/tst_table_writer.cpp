@@ -12,6 +12,7 @@
 #include "engine/EngineError.h"
 #include "engine/RecordEncoding.h"
 #include "engine/TableWriter.h"
+#include "engine/Verifier.h"
 #include "engine/WriterIO.h"
 
 using namespace zel::engine;
@@ -162,6 +163,8 @@ class TableWriterTest : public QObject {
   void badValues();
   void roundTrip_data();
   void roundTrip();
+  void opensInEngine_data();
+  void opensInEngine();
   void secondaryIndexesReadBack_data();
   void secondaryIndexesReadBack();
   void headerMatchesBorland_data();
@@ -169,6 +172,7 @@ class TableWriterTest : public QObject {
   void stampsAreLinked();
   void rebuildReproducesCreation();
   void staleIndexFilesGo();
+  void indexFilesFollowTableCase();
   void failuresLeaveOldFiles_data();
   void failuresLeaveOldFiles();
   void rebuildRefusesBadTable_data();
@@ -310,6 +314,16 @@ void TableWriterTest::roundTrip_data() {
                                  {std::int64_t{1}, std::string("b"), {}, 2.0},
                                  {std::int64_t{2}, std::string("a"), {}, 3.0}};
   QTest::newRow("two key fields") << two << Reversed(twoRows) << twoRows;
+  // Blank autoincrement values are handed out after the highest value seen so far.
+  auto blanks = AllTypesRows();
+  blanks[0][9] = FieldValue{};
+  blanks[1][9] = std::int64_t{5};
+  blanks[2][9] = FieldValue{};
+  blanks.resize(3);
+  auto assigned = blanks;
+  assigned[0][9] = std::int64_t{1};
+  assigned[2][9] = std::int64_t{6};
+  QTest::newRow("autoinc assigned") << AllTypes(7, 0) << blanks << assigned;
   // Level 4 keeps to the classic types.
   TableDef classic;
   classic.level = 4;
@@ -339,6 +353,13 @@ void TableWriterTest::roundTrip() {
   QCOMPARE(d.facts.at("keyfields"), QString::number(def.keyFieldCount));
   QCOMPARE(d.facts.at("codepage"), QString("1252"));
   QCOMPARE(d.facts.at("sortorder"), QString("0"));
+  // The header keeps the last autoincrement value handed out.
+  std::int64_t lastAutoInc = 0;
+  for (std::size_t i = 0; i < def.fields.size(); ++i)
+    if (def.fields[i].type == FieldType::AutoInc)
+      for (const auto& r : expected)
+        lastAutoInc = std::max(lastAutoInc, std::get<std::int64_t>(r[i]));
+  QCOMPARE(d.facts.at("autoinc"), QString::number(lastAutoInc));
   if (def.keyFieldCount > 0) QCOMPARE(d.facts.at("primaryindex"), QString("attached"));
   QCOMPARE(d.fields.size(), static_cast<qsizetype>(def.fields.size()));
   for (std::size_t i = 0; i < def.fields.size(); ++i)
@@ -347,6 +368,56 @@ void TableWriterTest::roundTrip() {
   QStringList want;
   for (const auto& r : expected) want << Row(def, r);
   QCOMPARE(d.rows, want);
+}
+
+// The engine's verifier accepts what the writer makes, under the primary and every index, and
+// finds each index by its name.
+void TableWriterTest::opensInEngine_data() {
+  QTest::addColumn<TableDef>("def");
+  QTest::addColumn<std::vector<Record>>("rows");
+  for (int level : {5, 7}) {
+    const QByteArray l = QByteArray::number(level);
+    TableDef all = AllTypes(level, 1);
+    all.indexes = {{"Qty", {"Qty"}, false, false},
+                   {"CodeDay", {"Code", "Day"}, true, false},
+                   {"BySeq", {"Seq"}, false, false}};
+    QTest::newRow("all types with indexes, level " + l) << all << Reversed(AllTypesRows());
+    QTest::newRow("empty with indexes, level " + l) << all << std::vector<Record>{};
+    QTest::newRow("unkeyed, level " + l) << AllTypes(level, 0) << AllTypesRows();
+  }
+  TableDef wide = Wide(7);
+  wide.indexes = {{"ByName", {"Name"}, false, false},
+                  {"NameCI", {"Name"}, true, false},
+                  {"Group", {"Group"}, false, false},
+                  {"Both", {"Group", "Amount"}, false, true}};
+  QTest::newRow("two-level indexes") << wide << Reversed(WideRows(40000));
+}
+
+void TableWriterTest::opensInEngine() {
+  QFETCH(TableDef, def);
+  QFETCH(std::vector<Record>, rows);
+  QTemporaryDir dir;
+  const QString db = Path(dir, "OPEN.DB");
+  CreateTable(db.toStdString(), def, rows);
+  try {
+    VerifyTable(db.toStdString(), "");
+    for (const auto& index : def.indexes) VerifyTable(db.toStdString(), index.name);
+  } catch (const EngineError& e) {
+    QFAIL(e.what());
+  }
+  // The indexes still open after a rebuild.
+  if (def.keyFieldCount > 0) {
+    RebuildIndexes(db.toStdString(), def.indexes);
+    for (const auto& index : def.indexes) VerifyTable(db.toStdString(), index.name);
+    // ... and the check has teeth: a primary index whose stamp is off is refused.
+    QFile px(Path(dir, "OPEN.PX"));
+    QVERIFY(px.open(QIODevice::ReadWrite));
+    px.seek(0x2C);
+    const char stamp = px.peek(1)[0];
+    px.write(QByteArray(1, static_cast<char>(stamp + 1)));
+    px.close();
+    QVERIFY_THROWS_EXCEPTION(EngineError, VerifyTable(db.toStdString(), ""));
+  }
 }
 
 // Secondary indexes as pxlib reads their files: one X record per table record, in index order,
@@ -618,6 +689,16 @@ void TableWriterTest::staleIndexFilesGo() {
   CreateTable(db.toStdString(), def, WideRows(10));
   names = QDir(dir.path()).entryList(QDir::Files | QDir::Hidden, QDir::Name);
   QCOMPARE(names, (QStringList{"OTHER.PX", "T.DB", "T.MB", "T.VAL", "T.XG0.bak", "TT.XG0"}));
+}
+
+void TableWriterTest::indexFilesFollowTableCase() {
+  QTemporaryDir dir;
+  TableDef def = Wide(5);
+  def.indexes = {{"ByName", {"Name"}, false, false}, {"Group", {"Group"}, false, false}};
+  CreateTable(Path(dir, "grade.db").toStdString(), def, WideRows(5));
+  QCOMPARE(
+      QDir(dir.path()).entryList(QDir::Files | QDir::Hidden, QDir::Name),
+      (QStringList{"grade.db", "grade.px", "grade.x03", "grade.xg0", "grade.y03", "grade.yg0"}));
 }
 
 // ---- Failures ---------------------------------------------------------------------------------
