@@ -56,6 +56,7 @@ class NewEmptyTableTest : public QObject {
     s.form->RepairTransientTable("TEMPDATA", "ATTLOG");
     QCOMPARE(s.Lst2(), (QStringList{"Deleting TEMPDATA\\ATTLOG\\Index ....Files",
                                     "Creating TEMPDATA\\ATTLOG\\Index ....Files",
+                                    "Test on TEMPDATA\\ATTLOG\\Index-> ....Failed",
                                     "Deleting Old Table TEMPDATA\\ATTLOG ....",
                                     "Creating TEMPDATA\\ATTLOG\\ New  ....Files",
                                     "New File Succesfully Restored  TEMPDATA\\ATTLOG ....Done"}));
