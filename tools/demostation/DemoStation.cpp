@@ -210,7 +210,8 @@ Damage ParseDamage(const std::string& text) {
 namespace {
 
 std::string Describe(const Damage& d) {
-  return d.folder.empty() ? d.kind : d.kind + " " + d.folder + "/" + d.table;
+  if (d.folder.empty()) return d.kind;
+  return d.kind + " " + d.folder + (d.table.empty() ? "" : "/" + d.table);
 }
 
 // Applies one damage and returns what was done, in the station's own Windows paths.
@@ -219,12 +220,14 @@ std::string Apply(const Damage& d, int latestGeneration) {
   if (d.kind == "stale-locks") {
     const std::string lockText = "ZelPos session lock (left by a crashed till)\r\n";
     WriteText(Map("C:\\PDOXUSRS.NET"), lockText);
-    std::string what = "left C:\\PDOXUSRS.NET";
+    std::string what = "left C:\\PDOXUSRS.NET, and PARADOX.LCK and PDOXUSRS.LCK in";
+    const char* separator = " ";
     for (std::string_view folder : catalogue::LockResetOrder()) {
       if (!d.folder.empty() && d.folder != folder) continue;
       for (const char* name : {"PARADOX.LCK", "PDOXUSRS.LCK"})
         WriteText(Map("C:\\ZELPOS\\" + std::string(folder) + "\\" + name), lockText);
-      what += ", PARADOX.LCK and PDOXUSRS.LCK in " + std::string(folder);
+      what += separator + std::string(folder);
+      separator = ", ";
     }
     return what;
   }
