@@ -512,6 +512,7 @@ void CreateTableImpl(const fs::path& db, const TableDef& def, const RecordSource
                           db.string());
   }
   std::vector<std::uint8_t>().swap(keys);
+  for (auto& p : plans) p.records.reserve(static_cast<std::size_t>(count * p.recordSize));
 
   writer::HeaderSpec h;
   h.fileType = s.keyFields > 0 ? px::FileType::KeyedData : px::FileType::UnkeyedData;
@@ -654,7 +655,13 @@ void RebuildIndexesImpl(const fs::path& db, const std::vector<SecondaryIndexDef>
   const std::uint64_t blocksInFile =
       in.Size() > hd.headerSize ? (in.Size() - hd.headerSize + blockSize - 1) / blockSize : 0;
   std::vector<bool> seen(std::size_t{hd.fileBlocks} + 1);
-  std::vector<std::uint8_t> keys, buf(blockSize), prevKey;
+  std::vector<std::uint8_t> keys, buf(blockSize), prevKey, window;
+  std::uint64_t windowStart = 0;
+  constexpr std::size_t kReadWindow = 1u << 20;
+  // A damaged count cannot make this reserve more than the file could hold.
+  const std::uint64_t mostRecords =
+      std::min<std::uint64_t>(hd.numRecords, in.Size() / hd.recordSize);
+  for (auto& p : plans) p.records.reserve(static_cast<std::size_t>(mostRecords * p.recordSize));
   std::vector<std::uint32_t> numbers, counts;
   std::uint64_t records = 0;
   std::uint16_t prev = 0;
@@ -667,8 +674,15 @@ void RebuildIndexesImpl(const fs::path& db, const std::vector<SecondaryIndexDef>
     const std::uint64_t at = hd.BlockOffset(b);
     const std::size_t avail =
         static_cast<std::size_t>(std::min<std::uint64_t>(blockSize, in.Size() - at));
+    // Chains in block order are read a window at a time.
+    if (at < windowStart || at + avail > windowStart + window.size()) {
+      window.resize(static_cast<std::size_t>(
+          std::min<std::uint64_t>(std::max<std::size_t>(kReadWindow, blockSize), in.Size() - at)));
+      in.Read(at, window.data(), window.size());
+      windowStart = at;
+    }
     std::fill(buf.begin(), buf.end(), 0);
-    in.Read(at, buf.data(), avail);
+    std::memcpy(buf.data(), window.data() + (at - windowStart), avail);
     const std::uint16_t next = px::Le16(buf.data() + px::blk::Next);
     if (px::Le16(buf.data() + px::blk::Prev) != prev)
       Damaged(db, "block " + std::to_string(b) + " has a wrong back link");

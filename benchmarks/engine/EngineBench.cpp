@@ -84,7 +84,7 @@ Run Spawn(const std::vector<std::string>& argv) {
 }
 
 // Best of `n` runs: the figures compare warm-cache reads, not the disk.
-Run Best(const std::vector<std::string>& argv, int n = 3) {
+Run Best(const std::vector<std::string>& argv, int n = 7) {
   Run best;
   for (int i = 0; i < n; ++i) {
     Run r = Spawn(argv);
@@ -194,11 +194,13 @@ int Figures(const fs::path& dir, long records, const std::string& pxdump) {
   const Run verifyNamed = Best({self, "verify", db.string(), "ByName"});
   const Run pxlib = Best({pxdump, "--read", db.string()}, 1);
 
-  start = Clock::now();
-  RebuildIndexes(db, def.indexes);
-  const double rebuild = Seconds(start);
-  double readSort = ReadAndSort(db);
-  readSort = std::min(readSort, ReadAndSort(db));
+  double rebuild = 0, readSort = 0;
+  for (int i = 0; i < 3; ++i) {
+    start = Clock::now();
+    RebuildIndexes(db, def.indexes);
+    rebuild = i == 0 ? Seconds(start) : std::min(rebuild, Seconds(start));
+    readSort = i == 0 ? ReadAndSort(db) : std::min(readSort, ReadAndSort(db));
+  }
 
   const double mb = 1024.0 * 1024.0;
   const double primaryBytes = static_cast<double>(Bytes(primaryFiles));
@@ -221,7 +223,7 @@ int Figures(const fs::path& dir, long records, const std::string& pxdump) {
               pxlib.seconds, pxlib.seconds / verifyPrimary.seconds);
   std::printf("verify peak memory (VmHWM)      primary %.1f MiB, named %.1f MiB\n",
               verifyPrimary.peakKb / 1024.0, verifyNamed.peakKb / 1024.0);
-  std::printf("rebuild .PX + 2 indexes         %.3f s\n", rebuild);
+  std::printf("rebuild .PX + 2 indexes         %.3f s  (files synced to disk)\n", rebuild);
   std::printf("read .DB + sort both key sets   %.3f s  -> rebuild is %.2fx of read+sort\n",
               readSort, rebuild / readSort);
   return 0;
