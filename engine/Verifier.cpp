@@ -192,8 +192,17 @@ class KeyOrder {
 
   KeyOrder() = default;
   KeyOrder(std::vector<Segment> segments, bool strict, bool enabled)
-      : segments_(std::move(segments)), strict_(strict), enabled_(enabled) {
-    simple_ = segments_.size() >= 1;
+      : strict_(strict), enabled_(enabled) {
+    // Adjacent fields sorting the same way compare as one run of bytes.
+    for (const Segment& s : segments) {
+      if (!segments_.empty() && segments_.back().descending == s.descending &&
+          segments_.back().offset + segments_.back().length == s.offset) {
+        segments_.back().length += s.length;
+      } else {
+        segments_.push_back(s);
+      }
+    }
+    simple_ = segments_.size() == 1 && segments_[0].offset == 0;
     for (const Segment& s : segments_) {
       simple_ = simple_ && !s.descending;
       bytes_ = std::max(bytes_, s.offset + s.length);
