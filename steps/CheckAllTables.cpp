@@ -49,7 +49,6 @@ void TForm1::CheckAllTables() {
 
     const std::string folder = block.folder;
     AddLine(lst2, block.heading);
-    RepaintList(lst2);
     SetLabelText(block.labelText);
     SetProgressPosition(1);
     SetProgressMaximum(block.progressMaximum);
@@ -74,7 +73,6 @@ void TForm1::CheckAllTables() {
     }
 
     AddLine(lst2, std::string(block.heading) + "Done");
-    RepaintList(lst2);
   }
 
   if (masterTill) MakeLastLineCurrent(lst2);

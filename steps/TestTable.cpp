@@ -1,4 +1,5 @@
 // The health test of one table: open it under its primary index and each named index given.
+// AddLine shows each line at once, so no list is repainted again here.
 #include <array>
 #include <string>
 
@@ -24,7 +25,6 @@ bool OpenUnderIndex(TForm1& form, const std::string& folder, const std::string& 
     // The engine's reason is not shown; the line names the table and the index.
     form.AddLine(form.lst2,
                  "Test on " + folder + "\\" + table + "\\Index->" + index + " ....Failed");
-    form.RepaintList(form.lst2);
     form.tbl1.Close();
     session.Close();
     return false;
@@ -44,7 +44,6 @@ bool TForm1::TestTable(const std::string& folder, const std::string& table,
     result = true;
     const std::string line = "Testing " + folder + " " + table + " File.........";
     AddLine(lst1, line);
-    RepaintList(lst1);
 
     // The first slot is always tried (empty is the primary index); an empty later slot passes.
     std::array<bool, 4> passed{false, true, true, true};
@@ -59,16 +58,13 @@ bool TForm1::TestTable(const std::string& folder, const std::string& table,
       result = true;
       TablesOk = true;
       AddLine(lst1, line + "Done");
-      RepaintList(lst1);
       MakeLastLineCurrent(lst1);
     } else {
       AddLine(lst1, line + "Failed");
-      RepaintList(lst1);
       result = false;
       TablesOk = false;
       MakeLastLineCurrent(lst1);
       AddLine(lst3, table + "," + folder);
-      RepaintList(lst3);
     }
     StepProgress();
   } catch (...) {
