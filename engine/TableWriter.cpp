@@ -418,16 +418,18 @@ std::vector<fs::path> StaleIndexFiles(const fs::path& db,
 
 // ---- Creating ---------------------------------------------------------------------------------
 
+constexpr std::size_t kDefaultSortWindowBytes = 8u << 20;
+std::size_t g_sortWindowBytes = kDefaultSortWindowBytes;
+
 // Second pass: records go to the blocks in key order. The scratch file is read sequentially in
 // windows of output positions, so memory stays bounded and sorted or nearly sorted input is
 // read once.
 template <typename OnRecord>
 void WriteInKeyOrder(writer::SpillFile& spill, const std::vector<std::uint32_t>& order,
                      std::size_t recordSize, writer::BlockWriter& blocks, OnRecord onRecord) {
-  constexpr std::size_t kWindowBytes = 32u << 20;
   const std::size_t n = order.size();
   if (n == 0) return;
-  const std::size_t window = std::max<std::size_t>(1, kWindowBytes / recordSize);
+  const std::size_t window = std::max<std::size_t>(1, g_sortWindowBytes / recordSize);
   std::vector<std::uint32_t> rank(n);
   for (std::size_t r = 0; r < n; ++r) rank[order[r]] = static_cast<std::uint32_t>(r);
   const std::size_t windows = (n + window - 1) / window;
@@ -732,6 +734,10 @@ void RebuildIndexesImpl(const fs::path& db, const std::vector<SecondaryIndexDef>
 }
 
 }  // namespace
+
+void writer::SetSortWindowBytes(std::size_t bytes) {
+  g_sortWindowBytes = bytes ? bytes : kDefaultSortWindowBytes;
+}
 
 void CreateTable(const fs::path& dbFile, const TableDef& def, const RecordSource& records) {
   CreateTableImpl(dbFile, def, records);

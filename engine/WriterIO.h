@@ -56,6 +56,9 @@ void CommitFiles(std::vector<std::unique_ptr<TempFile>>& files,
 // Test hook: make the commit's rename number `renames` + 1 fail (-1: never), to show that a
 // commit failing part way restores the old files.
 void FailRenamesAfter(int renames);
+// Test hook: the memory the writer's key-order pass may use for records (0: the default), so
+// tests can make it run in many windows.
+void SetSortWindowBytes(std::size_t bytes);
 
 // Scratch space for fixed-size records: an unlinked file in the given folder, read back with a
 // window cache so that nearly sequential reads cost one system call per megabyte.

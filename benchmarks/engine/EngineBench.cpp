@@ -200,6 +200,7 @@ int Figures(const fs::path& dir, long records, const std::string& pxdump) {
                   std::int64_t{730000 + id % 3650}};
   });
   const double create = Seconds(start);
+  const long createPeakKb = PeakKb();  // this process did nothing heavier before
   const fs::path pxFile = dir / "BENCH.PX", x = dir / "BENCH.XG0", y = dir / "BENCH.YG0";
   const std::vector<fs::path> primaryFiles = {db, pxFile}, namedFiles = {db, pxFile, x, y};
 
@@ -230,6 +231,7 @@ int Figures(const fs::path& dir, long records, const std::string& pxdump) {
   std::printf("table size (.DB)                %.1f MiB\n",
               static_cast<double>(fs::file_size(db)) / mb);
   std::printf("create (.DB, .PX, 2 indexes)    %.3f s\n", create);
+  std::printf("create peak memory (VmHWM)      %.1f MiB\n", createPeakKb / 1024.0);
   std::printf("cat .DB+.PX                     %.4f s  (%.0f MiB/s)\n", catPrimary.seconds,
               primaryBytes / mb / catPrimary.seconds);
   std::printf(
