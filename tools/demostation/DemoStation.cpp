@@ -134,8 +134,8 @@ const std::vector<DamageKind>& DamageKinds() {
        "the .DB header of the table's copy in the latest shift backup (or generation @N) is "
        "overwritten"},
       {"no-log-folder", "",
-       "C:\\ZelPos\\ZelUtil.Log leads into a folder that does not exist (a link to "
-       "C:\\ZelPosLog\\ZelUtil.Log); the data folders stay as they are"},
+       "the POS folder C:\\ZelPos, which holds the log and the data folders, is moved aside "
+       "to C:\\ZelPos.away (applied after every other damage)"},
       {"log-readonly", "",
        "C:\\ZelPos\\ZelUtil.Log holds earlier lines and is read-only (root ignores the "
        "permission and can still write it)"},
@@ -231,16 +231,22 @@ std::string Apply(const Damage& d, int latestGeneration) {
     }
     return what;
   }
-  if (d.kind == "no-log-folder" || d.kind == "log-readonly") {
+  if (d.kind == "no-log-folder") {
+    // The log's folder is the POS folder itself (the data root): without it the run can only
+    // report the log error. Moved aside, not deleted, so the station can be put back.
+    const fs::path folder = Map("C:\\ZelPos");
+    const fs::path away = folder.parent_path() / "ZelPos.away";
+    std::error_code ec;
+    if (fs::exists(away, ec)) throw StationError(away.string() + " already exists");
+    fs::rename(folder, away, ec);
+    if (ec) throw StationError("cannot move " + folder.string() + " aside: " + ec.message());
+    return "C:\\ZelPos moved to C:\\ZelPos.away; the log's folder is missing";
+  }
+  if (d.kind == "log-readonly") {
     const fs::path log = Map("C:\\ZelPos\\ZelUtil.Log");
     std::error_code ec;
     if (fs::exists(fs::symlink_status(log, ec)))
       throw StationError("the log " + log.string() + " is already set up by another damage");
-    if (d.kind == "no-log-folder") {
-      fs::create_symlink("../ZelPosLog/ZelUtil.Log", log, ec);
-      if (ec) throw StationError("cannot make the link " + log.string() + ": " + ec.message());
-      return "C:\\ZelPos\\ZelUtil.Log leads to C:\\ZelPosLog\\ZelUtil.Log, which does not exist";
-    }
     WriteText(log,
               "01/03/2024  06:00:12  ZEL Util Start.\r\n"
               "01/03/2024  06:00:20  Create new file :TEMPDATA PUMPSALE\r\n");
@@ -389,7 +395,11 @@ void BuildStation(const StationOptions& options, std::ostream& out) {
       << " kept tables (latest " << options.backupCount << ")\n";
 
   if (!options.damages.empty()) out << "Damage:\n";
-  for (const Damage& requested : options.damages) {
+  // Moving the POS folder aside must come last: every other damage works inside it.
+  std::vector<Damage> ordered = options.damages;
+  std::stable_partition(ordered.begin(), ordered.end(),
+                        [](const Damage& d) { return d.kind != "no-log-folder"; });
+  for (const Damage& requested : ordered) {
     Damage damage = requested;
     if (damage.folder.empty() && damage.kind != "stale-locks")
       damage = ParseDamage(requested.kind + (requested.generation != 0
