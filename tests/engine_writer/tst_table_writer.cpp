@@ -21,6 +21,7 @@ namespace fs = std::filesystem;
 Q_DECLARE_METATYPE(TableDef)
 Q_DECLARE_METATYPE(FieldValue)
 Q_DECLARE_METATYPE(std::vector<Record>)
+Q_DECLARE_METATYPE(std::vector<SecondaryIndexDef>)
 
 namespace {
 
@@ -94,6 +95,57 @@ std::map<QString, QByteArray> Snapshot(const QString& dir) {
 std::uint16_t Le16(const QByteArray& b, int at) {
   return static_cast<std::uint16_t>(static_cast<unsigned char>(b[at]) |
                                     (static_cast<unsigned char>(b[at + 1]) << 8));
+}
+
+// Header bytes that follow from the definition and the level, so they must be the same in any
+// file of that definition; counts, block sizes, stamps, times, runtime pointers and the stored
+// table name are left out (they depend on the records, the engine's settings and history).
+std::vector<int> DefinitionBytes(const QByteArray& theirs, bool dataLayout) {
+  std::vector<int> offsets = {0x00, 0x01,              // record size
+                              0x02, 0x03,              // header size
+                              0x04,                    // file type
+                              0x15,                    // first indexed field (X files), 0 elsewhere
+                              0x21, 0x22,              // field count
+                              0x23, 0x24,              // key fields
+                              0x25, 0x26, 0x27, 0x28,  // encryption word
+                              0x29,                    // sort order
+                              0x2A, 0x2B,              // modified flag, unknown
+                              0x38, 0x39,              // write protection, version
+                              0x3C, 0x3D, 0x3E, 0x3F,  // unknown, aux passwords, 0x0F1F marker
+                              0x40, 0x41, 0x42, 0x43, 0x44,
+                              0x45, 0x46, 0x47, 0x48,  // crypt pointers
+                              0x4D, 0x4E, 0x4F, 0x50,  // free list, index update flag
+                              0x51, 0x52,              // real header size
+                              0x53, 0x54, 0x55, 0x56, 0x57};
+  if (dataLayout)  // data header: versions, crypt key, hi field, offsets, code page
+    for (int at : {0x58, 0x59, 0x5A, 0x5B, 0x5C, 0x5D, 0x5E, 0x5F, 0x64, 0x65, 0x66, 0x67,
+                   0x68, 0x69, 0x6A, 0x6B, 0x6E, 0x6F, 0x72, 0x73, 0x74, 0x75, 0x76, 0x77})
+      offsets.push_back(at);
+  // The variable part: descriptors, then (data files) names, field numbers, sort order id,
+  // index name, up to the real header size, skipping pointers and the table name.
+  const int n = Le16(theirs, 0x21);
+  const int base = dataLayout ? 0x78 : 0x58;
+  for (int i = 0; i < 2 * n; ++i) offsets.push_back(base + i);
+  if (dataLayout) {
+    const int tn = theirs[0x39] >= 0x0C ? 261 : 79;
+    for (int i = base + 6 * n + 4 + tn; i < Le16(theirs, 0x51); ++i) offsets.push_back(i);
+  }
+  return offsets;
+}
+
+QString ByteDiff(const QString& what, int at, const QByteArray& ours, const QByteArray& theirs) {
+  return QString("%1 byte 0x%2: ours %3, Borland's %4")
+      .arg(what)
+      .arg(at, 2, 16, QChar('0'))
+      .arg(static_cast<unsigned char>(ours[at]), 2, 16, QChar('0'))
+      .arg(static_cast<unsigned char>(theirs[at]), 2, 16, QChar('0'));
+}
+
+QString SampleFile(const QString& folder, const QString& name) {
+  const QString dir = QStringLiteral(ZEL_SAMPLES_DIR "/paradoxdriver/") + folder;
+  for (const QString& n : QDir(dir).entryList(QDir::Files))
+    if (n.compare(name, Qt::CaseInsensitive) == 0) return dir + '/' + n;
+  return {};
 }
 
 FieldDef F(const char* name, FieldType t, int size = 0) {
@@ -171,12 +223,15 @@ class TableWriterTest : public QObject {
   void headerMatchesBorland();
   void stampsAreLinked();
   void rebuildReproducesCreation();
+  void rebuildMatchesBorland_data();
+  void rebuildMatchesBorland();
   void staleIndexFilesGo();
   void indexFilesFollowTableCase();
   void failuresLeaveOldFiles_data();
   void failuresLeaveOldFiles();
   void rebuildRefusesBadTable_data();
   void rebuildRefusesBadTable();
+  void missingFolder();
   void badDefinitions_data();
   void badDefinitions();
 
@@ -553,30 +608,6 @@ void TableWriterTest::headerMatchesBorland() {
   const QString db = Path(dir, "T.DB");
   CreateTable(db.toStdString(), def, std::vector<Record>{});
 
-  // Bytes that follow from the definition and the level, so they must be the same in any file
-  // of that definition; counts, block sizes, stamps, times, runtime pointers and the stored
-  // table name are left out (they depend on the records, the engine's settings and history).
-  const std::vector<int> common = {0x00, 0x01,  // record size
-                                   0x02, 0x03,  // header size
-                                   0x04,        // file type
-                                   0x15,        // first indexed field (X files), 0 elsewhere
-                                   0x21, 0x22,  // field count
-                                   0x23, 0x24,  // key fields
-                                   0x25, 0x26, 0x27, 0x28,  // encryption word
-                                   0x29,                    // sort order
-                                   0x2A, 0x2B,              // modified flag, unknown
-                                   0x38, 0x39,              // write protection, version
-                                   0x3C, 0x3D, 0x3E, 0x3F,  // unknown, aux passwords, 0x0F1F marker
-                                   0x40, 0x41, 0x42, 0x43, 0x44,
-                                   0x45, 0x46, 0x47, 0x48,  // crypt pointers
-                                   0x4D, 0x4E, 0x4F, 0x50,  // free list, index update flag
-                                   0x51, 0x52,              // real header size
-                                   0x53, 0x54, 0x55, 0x56, 0x57};
-  // Data header of .DB and .X files.
-  const std::vector<int> dataHeader = {
-      0x58, 0x59, 0x5A, 0x5B, 0x5C, 0x5D, 0x5E, 0x5F,  // versions, key
-      0x64, 0x65, 0x66, 0x67, 0x68, 0x69,              // hi field, offsets
-      0x6A, 0x6B, 0x6E, 0x6F, 0x72, 0x73, 0x74, 0x75, 0x76, 0x77};
   const QString sampleDir =
       QStringLiteral(ZEL_SAMPLES_DIR "/paradoxdriver/") + sample.section('/', 0, 0);
   const QString stem = sample.section('/', 1);
@@ -590,25 +621,9 @@ void TableWriterTest::headerMatchesBorland() {
     const QByteArray ours = ReadAll(Path(dir, ("T." + ext).toLatin1().constData()));
     QVERIFY2(ours.size() >= 0x800, qPrintable(ext));
     const bool dataLayout = ext == "DB" || ext.startsWith('X');
-    std::vector<int> offsets = common;
-    if (dataLayout) offsets.insert(offsets.end(), dataHeader.begin(), dataHeader.end());
-    // The variable part: descriptors, then (data files) names, field numbers, sort order id,
-    // index name, up to the real header size, skipping pointers and the table name.
-    const int n = Le16(theirs, 0x21);
-    const int base = dataLayout ? 0x78 : 0x58;
-    for (int i = 0; i < 2 * n; ++i) offsets.push_back(base + i);
-    if (dataLayout) {
-      const int tn = theirs[0x39] >= 0x0C ? 261 : 79;
-      for (int i = base + 6 * n + 4 + tn; i < Le16(theirs, 0x51); ++i) offsets.push_back(i);
-    }
-    for (int at : offsets)
+    for (int at : DefinitionBytes(theirs, dataLayout))
       if (!(skip.contains(at) && ext == "DB"))
-        QVERIFY2(ours[at] == theirs[at],
-                 qPrintable(QString("%1 byte 0x%2: ours %3, Borland's %4")
-                                .arg(ext)
-                                .arg(at, 2, 16, QChar('0'))
-                                .arg(static_cast<unsigned char>(ours[at]), 2, 16, QChar('0'))
-                                .arg(static_cast<unsigned char>(theirs[at]), 2, 16, QChar('0'))));
+        QVERIFY2(ours[at] == theirs[at], qPrintable(ByteDiff(ext, at, ours, theirs)));
   }
 }
 
@@ -664,6 +679,62 @@ void TableWriterTest::rebuildReproducesCreation() {
   QCOMPARE(d.facts.at("primaryindex"), QString("attached"));
 }
 
+// Indexes rebuilt from Borland-made tables hold what Borland's own indexes hold: the same
+// counts, tree shape and entries, byte for byte in every used part of every block.
+void TableWriterTest::rebuildMatchesBorland_data() {
+  QTest::addColumn<QString>("folder");
+  QTest::addColumn<QString>("table");
+  QTest::addColumn<std::vector<SecondaryIndexDef>>("indexes");
+  QTest::addColumn<QStringList>("files");
+  QTest::newRow("County, 3218 records, level 7")
+      << "geog"
+      << "County.DB" << std::vector<SecondaryIndexDef>{} << QStringList{"County.PX"};
+  QTest::newRow("tblAC, level 7") << "geog"
+                                  << "tblAC.DB" << std::vector<SecondaryIndexDef>{}
+                                  << QStringList{"tblAC.PX"};
+  QTest::newRow("tblsttes, level 7")
+      << "geog"
+      << "tblsttes.DB" << std::vector<SecondaryIndexDef>{} << QStringList{"tblsttes.PX"};
+  QTest::newRow("C with two single-field indexes, level 5")
+      << "joins"
+      << "C.DB"
+      << std::vector<SecondaryIndexDef>{{"A", {"A"}, false, false}, {"B", {"B"}, false, false}}
+      << QStringList{"C.PX", "C.X02", "C.Y02", "C.X03", "C.Y03"};
+}
+
+void TableWriterTest::rebuildMatchesBorland() {
+  QFETCH(QString, folder);
+  QFETCH(QString, table);
+  QFETCH(std::vector<SecondaryIndexDef>, indexes);
+  QFETCH(QStringList, files);
+  QTemporaryDir dir;
+  const QString db = dir.path() + '/' + table;
+  QVERIFY(QFile::copy(SampleFile(folder, table), db));
+  QFile::setPermissions(db, QFile::ReadOwner | QFile::WriteOwner);
+  RebuildIndexes(db.toStdString(), indexes);
+  for (const QString& name : files) {
+    const QByteArray theirs = ReadAll(SampleFile(folder, name));
+    const QByteArray ours = ReadAll(dir.path() + '/' + name);
+    QVERIFY2(!theirs.isEmpty() && !ours.isEmpty(), qPrintable(name));
+    const bool dataLayout = name.contains(".X");
+    std::vector<int> offsets = DefinitionBytes(theirs, dataLayout);
+    // Counts and tree shape: records/entries, blocks, first/last block, root and levels.
+    for (int at = 0x05; at <= 0x11; ++at) offsets.push_back(at);
+    if (!dataLayout)
+      for (int at : {0x1E, 0x1F, 0x20}) offsets.push_back(at);
+    for (int at : offsets)
+      QVERIFY2(ours[at] == theirs[at], qPrintable(ByteDiff(name, at, ours, theirs)));
+    // Every block's header and records (bytes past the last record are leftovers in theirs).
+    const int hs = Le16(theirs, 0x02), bs = theirs[0x05] * 1024, rs = Le16(theirs, 0x00);
+    for (int b = 0; b < Le16(theirs, 0x0C); ++b) {
+      const int at = hs + b * bs;
+      const int used = 6 + (static_cast<std::int16_t>(Le16(theirs, at + 4)) / rs + 1) * rs;
+      QVERIFY2(ours.mid(at, used) == theirs.mid(at, used),
+               qPrintable(QString("%1 block %2 differs").arg(name).arg(b + 1)));
+    }
+  }
+}
+
 void TableWriterTest::staleIndexFilesGo() {
   QTemporaryDir dir;
   TableDef def = Wide(7);
@@ -714,6 +785,7 @@ void TableWriterTest::failuresLeaveOldFiles_data() {
   QTest::newRow("duplicate key") << "duplicate" << WriterErrorCode::KeyViolation;
   QTest::newRow("record source fails halfway") << "throwing source" << -1;
   QTest::newRow("value too long halfway") << "bad value" << WriterErrorCode::InvalidValue;
+  QTest::newRow("record with a value missing") << "short record" << WriterErrorCode::InvalidValue;
   QTest::newRow("commit fails after two renames")
       << "rename" << static_cast<int>(ErrorCode::WriteFailed);
   QTest::newRow("target taken by a folder") << "folder" << static_cast<int>(ErrorCode::WriteFailed);
@@ -739,6 +811,7 @@ void TableWriterTest::failuresLeaveOldFiles() {
   auto rows = WideRows(3000);
   if (kind == "duplicate") rows.push_back(rows[1234]);
   if (kind == "bad value") rows[2000][1] = std::string(21, 'x');
+  if (kind == "short record") rows[2500].pop_back();
   std::size_t next = 0;
   RecordSource source = [&]() -> std::optional<Record> {
     if (kind == "throwing source" && next == 1500) throw std::runtime_error("source failed");
@@ -832,6 +905,19 @@ void TableWriterTest::rebuildRefusesBadTable() {
     QCOMPARE(QString::fromStdString(e.File()), db);
   }
   QVERIFY(Snapshot(dir.path()) == before);
+}
+
+void TableWriterTest::missingFolder() {
+  QTemporaryDir dir;
+  const QString db = dir.path() + "/NOPE/T.DB";
+  try {
+    CreateTable(db.toStdString(), Wide(7), WideRows(3));
+    QFAIL("no error");
+  } catch (const EngineError& e) {
+    QCOMPARE(e.Code(), static_cast<int>(ErrorCode::WriteFailed));
+    QCOMPARE(QString::fromStdString(e.File()), db);
+  }
+  QVERIFY(!QDir(dir.path() + "/NOPE").exists());
 }
 
 void TableWriterTest::badDefinitions_data() {
