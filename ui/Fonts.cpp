@@ -31,9 +31,18 @@ void RegisterWineFonts() {
 
 QFont SansSerifFont(int pixelSize, bool bold) {
   RegisterWineFonts();
+  // Wine's "MS Sans Serif" is a bitmap font with the one size Windows uses most, 8 point
+  // (characters 11 pixels high on 13-pixel lines). Other sizes come from a scalable look-alike,
+  // as on Windows, where those sizes are drawn with a TrueType sans serif.
+  const QString msSansSerif = QStringLiteral("MS Sans Serif");
+  const bool haveMsSansSerif = QFontDatabase::families().contains(msSansSerif);
+  const bool useMsSansSerif =
+      haveMsSansSerif && (QFontDatabase::isScalable(msSansSerif) || pixelSize == 11);
+  QStringList families{QStringLiteral("Tahoma"), QStringLiteral("Liberation Sans"),
+                       QStringLiteral("DejaVu Sans")};
+  if (useMsSansSerif) families.prepend(msSansSerif);
   QFont font;
-  font.setFamilies({QStringLiteral("MS Sans Serif"), QStringLiteral("Tahoma"),
-                    QStringLiteral("Liberation Sans"), QStringLiteral("DejaVu Sans")});
+  font.setFamilies(families);
   font.setPixelSize(pixelSize);
   font.setBold(bold);
   return font;

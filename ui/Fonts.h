@@ -5,8 +5,8 @@
 
 namespace zel::ui {
 
-// "MS Sans Serif" at `pixelSize`; on first use, registers Wine's copy of the font when the font
-// configuration does not know it. Falls back to Tahoma, Liberation Sans, then DejaVu Sans.
+// "MS Sans Serif" at `pixelSize` where it exists at that size (Wine's copy, registered on first
+// use when the font configuration does not know it); else Tahoma, Liberation Sans or DejaVu Sans.
 QFont SansSerifFont(int pixelSize, bool bold = false);
 
 }  // namespace zel::ui

@@ -284,6 +284,9 @@ void TForm1::FormActivate(QObject* /*sender*/) {
       std::fprintf(stderr, "zelutil: %s: %s\n", io->File.c_str(), text.c_str());
     if (text.empty() || text.back() != '.') text += '.';
     platform_.dialogs.ErrorBox(text);
+  } catch (...) {
+    Summary.errorEnded = true;
+    platform_.dialogs.ErrorBox("Unknown error.");
   }
   emit RunFinished();
 }

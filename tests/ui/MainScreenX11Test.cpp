@@ -61,6 +61,11 @@ class MainScreenX11Test : public QObject {
     QVERIFY(label.width() > 100);
     QVERIFY2(CountColour(duringRun, label, QColor(0, 255, 0)) > label.width() * 4,
              "the label is not drawn");
+    // Centred on the screen (no window manager: the frame is the window).
+    const QPoint offset =
+        form.frameGeometry().center() - form.screen()->availableGeometry().center();
+    QVERIFY2(offset.manhattanLength() <= 2,
+             qPrintable(QString("%1,%2").arg(offset.x()).arg(offset.y())));
     // lst2's step heading too.
     QVERIFY2(CountInk(duringRun, form.lst2->geometry().adjusted(2, 2, -2, -2)) > 10,
              "lst2 shows no text");
