@@ -45,6 +45,10 @@ QFont SansSerifFont(int pixelSize, bool bold) {
   font.setFamilies(families);
   font.setPixelSize(pixelSize);
   font.setBold(bold);
+  // Plain text as the lists show it: Wine's font would otherwise draw "TM" in a table name such
+  // as DEBTMAST as a trademark sign.
+  font.setStyleStrategy(QFont::PreferNoShaping);
+  font.setKerning(false);
   return font;
 }
 

@@ -151,7 +151,14 @@ class MainScreenTest : public QObject {
     QVERIFY2(QStringList({"MS Sans Serif", "Tahoma", "Liberation Sans", "DejaVu Sans"})
                  .contains(info.family()),
              qPrintable(info.family()));
-    const int height = QFontMetrics(widget->font()).height();
+    // Every character drawn as itself: no ligature turns a table name's "TM" into a sign.
+    const QFontMetrics metrics(widget->font());
+    int sum = 0;
+    for (const QChar c : QString("DEBTMAST")) sum += metrics.horizontalAdvance(c);
+    QVERIFY2(
+        std::abs(metrics.horizontalAdvance("DEBTMAST") - sum) <= 2,  // rounding only
+        qPrintable(QString("%1 against %2").arg(metrics.horizontalAdvance("DEBTMAST")).arg(sum)));
+    const int height = metrics.height();
     QVERIFY2(height <= lineHeight && height >= lineHeight - 5,
              qPrintable(QString("%1: %2 px").arg(info.family()).arg(height)));
   }
