@@ -507,11 +507,7 @@ void CreateTableImpl(const fs::path& db, const TableDef& def, const RecordSource
     });
     for (std::size_t i = 1; i < order.size(); ++i)
       if (std::memcmp(k + order[i - 1] * kb, k + order[i] * kb, kb) == 0)
-        throw EngineError(WriterErrorCode::KeyViolation,
-                          "Key violation (records " +
-                              std::to_string(std::min(order[i - 1], order[i]) + 1) + " and " +
-                              std::to_string(std::max(order[i - 1], order[i]) + 1) + ")",
-                          db.string());
+        throw EngineError(WriterErrorCode::KeyViolation, "Key violation", db.string());
   }
   std::vector<std::uint8_t>().swap(keys);
   for (auto& p : plans) p.records.reserve(static_cast<std::size_t>(count * p.recordSize));

@@ -833,6 +833,7 @@ void TableWriterTest::failuresLeaveOldFiles() {
     threw = true;
     QCOMPARE(e.Code(), code);
     QVERIFY2(!e.File().empty(), e.what());
+    if (kind == "duplicate") QCOMPARE(e.Message(), std::string("Key violation"));
   } catch (const std::runtime_error& e) {
     threw = true;
     QCOMPARE(code, -1);
