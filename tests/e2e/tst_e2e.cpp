@@ -223,6 +223,8 @@ class EndToEndTest : public QObject {
            "db-header:TEMPDATA/PUMPSALE", "--damage", "px-missing:PERMDATA/STOCK", "--damage",
            "db-header:PERMDATA/DRIVERS"});
     const QByteArray backup = Bytes("ShiftBackUp/PERMDATA3/DRIVERS.DB");
+    QVERIFY(QFile::exists(Drive("PDOXUSRS.NET")));
+    QVERIFY(!QDir(Drive("ZELPOS/TEMPDATA")).entryList({"*.LCK"}).isEmpty());
     const Run run = RunConsole();
 
     Expected e;
