@@ -366,6 +366,11 @@ void WriteSecondary(IndexPlan& p, const Shape& s, std::uint8_t pxStamp,
   h.tableName = p.xFile.filename().string();
   if (p.named) h.indexName = p.name;
   h.blockSizeCode = writer::ChooseBlockSizeCode(p.recordSize, n, 1, false);
+  // Its records repeat the key, so an index can need more blocks than its table.
+  if (h.blockSizeCode == 0)
+    throw EngineError(WriterErrorCode::InvalidValue,
+                      "Too many records for index \"" + p.name + "\" (65535 blocks at most)",
+                      p.xFile.string());
 
   auto x = std::make_unique<TempFile>(p.xFile);
   const auto placeholder = writer::BuildHeader(h, p.xFile.string());
@@ -527,7 +532,8 @@ void CreateTableImpl(const fs::path& db, const TableDef& def, const RecordSource
   h.tableName = db.filename().string();
   h.blockSizeCode = writer::ChooseBlockSizeCode(s.recordSize, count, 1, false);
   if (h.blockSizeCode == 0)
-    throw EngineError(WriterErrorCode::InvalidValue, "Too many records for one table", db.string());
+    throw EngineError(WriterErrorCode::InvalidValue,
+                      "Too many records for one table (65535 blocks at most)", db.string());
 
   std::vector<std::unique_ptr<TempFile>> files;
   files.push_back(std::make_unique<TempFile>(db));
