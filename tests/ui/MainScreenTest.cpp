@@ -188,6 +188,8 @@ class MainScreenTest : public QObject {
     QVERIFY(!form_->lbl1->FlashTimer->isActive());
     QCOMPARE(form_->btn1->text(), QString("&Close"));
     QVERIFY(!form_->btn1->icon().isNull());
+    form_->lbl1->Click();  // beeps through the platform's system services
+    QCOMPARE(fake_->system.beeps, 1);
     QVERIFY(!form_->RunStarted());
     QVERIFY(!form_->StepOk);
     QVERIFY(!form_->TablesOk);
@@ -264,6 +266,10 @@ class MainScreenTest : public QObject {
 
   // Without the log's folder nothing happens but the error box, once.
   void missingLogFolderEndsTheRunAtOnce() {
+    QVERIFY(QDir().mkpath(fake_->driveC()));
+    QFile net(fake_->driveC() + "/PDOXUSRS.NET");  // a stale lock file that must stay
+    QVERIFY(net.open(QIODevice::WriteOnly));
+    net.close();
     bool reactivated = false;
     fake_->dialogs.onErrorBox = [this, &reactivated](const std::string&) {
       // The window is activated again when the box closes; that must not start another run.
@@ -288,6 +294,7 @@ class MainScreenTest : public QObject {
     QCOMPARE(Lines(form_->lst3), QStringList{""});
     QCOMPARE(form_->lbl1->text(), QString());
     QVERIFY(!QDir(fake_->driveC() + "/ZelPos").exists());
+    QVERIFY(QFile::exists(fake_->driveC() + "/PDOXUSRS.NET"));
   }
 
   void stepOneFailureStopsBeforeStepTwo() {
