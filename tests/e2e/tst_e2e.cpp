@@ -160,6 +160,10 @@ class EndToEndTest : public QObject {
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert("WINEPREFIX", prefix_->path());
     env.insert("QT_QPA_PLATFORM", "offscreen");
+    // Nothing outside the prefix: no real display to find a POS window on, no system bus.
+    env.remove("DISPLAY");
+    env.remove("WAYLAND_DISPLAY");
+    env.insert("DBUS_SYSTEM_BUS_ADDRESS", "unix:path=" + prefix_->path() + "/no-system-bus");
     console.setProcessEnvironment(env);
     console.start(kConsole, {"--yes", "--simulate-power-off"});
     console.closeWriteChannel();
