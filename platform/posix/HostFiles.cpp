@@ -183,7 +183,9 @@ class PosixFiles final : public WindowsFiles {
       return WindowsErrorFromErrno(err, IsDirectory(FolderOf(path)));
     };
 
-    const int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOCTTY, 0644);
+    // O_NONBLOCK: a FIFO in the file's place must give an error, not hang the run.
+    const int fd = ::open(path.c_str(),
+                          O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOCTTY | O_NONBLOCK, 0644);
     if (fd < 0) return fail(errno);
     struct stat st {};
     if (::fstat(fd, &st) != 0) {

@@ -213,11 +213,13 @@ class HostFilesTest : public QObject {
     QTest::newRow("folder is a file") << "C:\\ZelPos\\ZelUtil.Log\\x.log" << 3;
     QTest::newRow("file is a folder") << "C:\\ZelPos\\TEMPDATA" << 5;
     QTest::newRow("disk full") << "/dev/full" << 101;
+    QTest::newRow("FIFO without reader") << "C:\\ZelPos\\fifo" << 1117;
   }
   void appendErrors() {
     QFETCH(QString, path);
     QFETCH(int, code);
     write("ZelPos/ZelUtil.Log", "kept\r\n");
+    QVERIFY(::mkfifo(QFile::encodeName(driveC_ + "/ZelPos/fifo").constData(), 0600) == 0);
     QCOMPARE(HostFiles().AppendToFile(path.toStdString(), "line\r\n"), code);
     QVERIFY(!QDir(driveC_ + "/NoSuchFolder").exists());  // the folder is never created
     QCOMPARE(read("ZelPos/ZelUtil.Log"), QByteArray("kept\r\n"));
