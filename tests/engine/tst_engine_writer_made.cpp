@@ -80,7 +80,9 @@ class EngineWriterMadeTest : public QObject {
     QTest::newRow("X left behind the primary index") << "ByName"
                                                      << "bump XG 0x2F" << int(ec::IndexOutOfDate);
     QTest::newRow("YG stamp behind") << "ByName"
-                                     << "bump YG 0x2C" << int(ec::IndexOutOfDate);
+                                     << "drop YG 0x2C" << int(ec::IndexOutOfDate);
+    QTest::newRow("PX stamp ahead") << ""
+                                    << "bump PX 0x2C" << 0;
     QTest::newRow("PX tree cut") << ""
                                  << "cut PX" << int(ec::CorruptIndex);
     QTest::newRow("YG tree cut") << "ByName"
@@ -116,6 +118,7 @@ class EngineWriterMadeTest : public QObject {
     yg[yg.size() - 3] = 'Y';
     const QString px = dir.path() + "/GRADES.PX";
     const auto bump = [](const QString& f, int off) { PokeByte(f, off, PeekByte(f, off) + 1); };
+    const auto drop = [](const QString& f, int off) { PokeByte(f, off, PeekByte(f, off) - 1); };
     const auto swapFirstTwo = [](const QString& f) {
       // Records 1 and 2 of block 1: swapping them breaks the key order inside the block.
       QByteArray b = Read(f);
@@ -130,7 +133,8 @@ class EngineWriterMadeTest : public QObject {
     if (damage == "bump DB 0x2D") bump(db, 0x2D);
     if (damage == "bump DB 0x2E") bump(db, 0x2E);
     if (damage == "bump XG 0x2F") bump(xg, 0x2F);
-    if (damage == "bump YG 0x2C") bump(yg, 0x2C);
+    if (damage == "drop YG 0x2C") drop(yg, 0x2C);
+    if (damage == "bump PX 0x2C") bump(px, 0x2C);
     if (damage == "cut PX") Truncate(px, QFileInfo(px).size() - 1024);
     if (damage == "cut YG") Truncate(yg, QFileInfo(yg).size() - 1024);
     if (damage == "swap X records") swapFirstTwo(xg);

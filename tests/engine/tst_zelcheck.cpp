@@ -53,8 +53,8 @@ class ZelcheckTest : public QObject {
         << QStringList{"C.DB", "--index", "ZZ"} << 1
         << QStringList{"primary: usable", "index ZZ: Index does not exist (ZZ): "};
     QTest::newRow("stale primary")
-        << QStringList{enginetest::SamplePath("paradoxdriver/joins/A.db")} << 1
-        << QStringList{"primary: Index is out of date (index stamp 21, table change count 2): "};
+        << QStringList{enginetest::SamplePath("python-pxlib/LAND.DB")} << 1
+        << QStringList{"primary: Index is out of date (index stamp 113, table change count 136): "};
     QTest::newRow("help") << QStringList{"--help"} << 0 << QStringList{"Usage: zelcheck"};
   }
   void verdicts() {

@@ -269,8 +269,9 @@ std::string Apply(const Damage& d, int latestGeneration) {
   if (d.kind == "px-stale") {
     const fs::path px = FileWithExtension(dir, d.table, ".PX");
     const auto stamp = ReadByte(px, engine::px::off::IndexStamp);
-    Patch(px, engine::px::off::IndexStamp, {static_cast<std::uint8_t>(stamp + 1)});
-    return "moved the stamp of " + tablePath + ".PX away from its table's";
+    // The table changed after its index was last written: the index's stamp is one behind.
+    Patch(px, engine::px::off::IndexStamp, {static_cast<std::uint8_t>(stamp - 1)});
+    return "put the stamp of " + tablePath + ".PX one behind its table's change count";
   }
   if (d.kind == "index-missing") {
     const fs::path xg = FileWithExtension(dir, d.table, ".XG0");
