@@ -1,15 +1,20 @@
 #!/bin/sh
 # Installs what ZelUtil needs, builds it and runs the whole test suite; then does the same again
-# with AddressSanitizer and UndefinedBehaviorSanitizer. Usage: sudo ./scripts/test.sh
+# with AddressSanitizer and UndefinedBehaviorSanitizer. Both suites run even when the first has
+# failures; the exit status is non-zero when either had one. Usage: sudo ./scripts/test.sh
 # ZEL_JOBS=N limits the parallel jobs (default: the number of CPUs).
 . "$(dirname "$0")/common.sh"
 
 zel_install_packages
+failed=""
 zel_build "$ZEL_ROOT/build/release"
-zel_test "$ZEL_ROOT/build/release"
+zel_test "$ZEL_ROOT/build/release" || failed="$failed release"
 zel_build "$ZEL_ROOT/build/sanitize" -DZEL_SANITIZE=ON -DZEL_BENCH=OFF
 ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=1} \
   UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1} \
   LSAN_OPTIONS=${LSAN_OPTIONS:-suppressions=$ZEL_ROOT/scripts/lsan.supp} \
-  zel_test "$ZEL_ROOT/build/sanitize"
+  zel_test "$ZEL_ROOT/build/sanitize" || failed="$failed sanitizer"
+if [ -n "$failed" ]; then
+  zel_die "tests failed in the build(s):$failed (see the output above)"
+fi
 zel_say "All tests passed (release and sanitizer builds)."
