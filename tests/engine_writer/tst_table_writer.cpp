@@ -469,12 +469,12 @@ void TableWriterTest::opensInEngine() {
   if (def.keyFieldCount > 0) {
     RebuildIndexes(db.toStdString(), def.indexes);
     for (const auto& index : def.indexes) VerifyTable(db.toStdString(), index.name);
-    // ... and the check has teeth: a primary index whose stamp is off is refused.
+    // ... and the check has teeth: a primary index whose stamp is behind is refused.
     QFile px(Path(dir, "OPEN.PX"));
     QVERIFY(px.open(QIODevice::ReadWrite));
     px.seek(0x2C);
     const char stamp = px.peek(1)[0];
-    px.write(QByteArray(1, static_cast<char>(stamp + 1)));
+    px.write(QByteArray(1, static_cast<char>(stamp - 1)));
     px.close();
     QVERIFY_THROWS_EXCEPTION(EngineError, VerifyTable(db.toStdString(), ""));
   }
