@@ -14,7 +14,9 @@ fs::path WinePrefix() {
   return fs::path(home && *home ? home : "/root") / ".wine";
 }
 
-fs::path DriveCRoot() { return WinePrefix() / "drive_c"; }
+fs::path DriveCRoot() {
+  return WinePrefix() / "drive_c";
+}
 
 bool SameNameIgnoringCase(std::string_view a, std::string_view b) {
   if (a.size() != b.size()) return false;
@@ -44,8 +46,17 @@ std::vector<std::string_view> SplitComponents(std::string_view path) {
 fs::path ResolveComponent(const fs::path& dir, std::string_view name) {
   std::error_code ec;
   fs::path exact = dir / fs::path(std::string(name));
-  if (name == "." || name == ".." || fs::symlink_status(exact, ec).type() != fs::file_type::not_found)
+  if (name == "." || name == ".." ||
+      fs::symlink_status(exact, ec).type() != fs::file_type::not_found)
     return exact;
+  // Names on a station are mostly all upper or all lower case: two quick looks before a scan.
+  for (auto caseOf : {::toupper, ::tolower}) {
+    std::string variant(name);
+    for (char& c : variant) c = static_cast<char>(caseOf(static_cast<unsigned char>(c)));
+    if (variant == name) continue;
+    fs::path candidate = dir / variant;
+    if (fs::symlink_status(candidate, ec).type() != fs::file_type::not_found) return candidate;
+  }
   fs::directory_iterator it(dir, ec);
   if (ec) return exact;
   for (const fs::directory_entry& entry : it) {
@@ -67,7 +78,8 @@ fs::path MapWindowsPath(std::string_view windowsPath) {
     rest.remove_prefix(2);
   }
   fs::path mapped = root;
-  for (std::string_view component : SplitComponents(rest)) mapped = ResolveComponent(mapped, component);
+  for (std::string_view component : SplitComponents(rest))
+    mapped = ResolveComponent(mapped, component);
   return mapped;
 }
 

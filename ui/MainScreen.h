@@ -111,6 +111,8 @@ class TForm1 : public QWidget {
   zel::platform::Platform& platform() { return platform_; }
 
  signals:
+  // The run is about to start (once, at the window's first activation).
+  void RunStarting();
   // FormActivate has returned: the run finished, stopped after Step 1 or was ended by an error.
   void RunFinished();
 
@@ -120,11 +122,15 @@ class TForm1 : public QWidget {
  private:
   void StartRunOnce();
   void NotifyProgress();
+  // Draws a widget at once, while the run keeps the event loop busy; on a platform without a
+  // screen (the console's offscreen one) nobody could see it, so nothing is drawn.
+  void DrawNow(QWidget* widget);
 
   zel::platform::Platform& platform_;
   RunObserver* observer_ = nullptr;
   bool activated_ = false;
   bool centred_ = false;
+  bool drawsOnScreen_ = true;
   int reportedPosition_ = 0;
   int reportedMaximum_ = 100;
 };

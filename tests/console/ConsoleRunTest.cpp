@@ -2,6 +2,7 @@
 // demo station. Power-off is always simulated and no display or system bus is used.
 #include <QDir>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QtTest>
 #include <sstream>
@@ -81,6 +82,25 @@ class ConsoleRunTest : public QObject {
     QVERIFY(r.out.contains("\ndialog Warning: "));
     QVERIFY(r.out.contains(" simulated\n"));
     QVERIFY(!r.out.contains("Step 2"));
+  }
+
+  // --timing reports the run and the pauses inside it, apart from the event lines.
+  void timingReport() {
+    QTemporaryDir prefix;
+    QVERIFY(QDir().mkpath(prefix.path() + "/drive_c/ZelPos"));
+    const Result r = RunConsole(prefix.path(), {"--yes", "--simulate-power-off", "--timing"});
+    QCOMPARE(r.status, 2);
+    QVERIFY(!r.out.contains("timing:"));
+    const auto match =
+        QRegularExpression(
+            "timing: run (\\d+) ms, pauses (\\d+) ms, run without pauses (\\d+) ms\n")
+            .match(r.err);
+    QVERIFY2(match.hasMatch(), qPrintable(r.err));
+    const qint64 run = match.captured(1).toLongLong();
+    const qint64 pauses = match.captured(2).toLongLong();
+    QVERIFY(pauses >= 2000);  // Step 1's two pauses of a second
+    QVERIFY(run >= pauses);
+    QCOMPARE(match.captured(3).toLongLong(), run - pauses);
   }
 
   void healthyStation_data() {

@@ -43,6 +43,8 @@ class ConsoleTest : public QObject {
     QTest::newRow("no, simulated")
         << QStringList{"--no", "--simulate-power-off"} << true << int(Answers::No) << true << false;
     QTest::newRow("help") << QStringList{"--help"} << true << int(Answers::Ask) << false << true;
+    QTest::newRow("timing") << QStringList{"--yes", "--timing"} << true << int(Answers::Yes)
+                            << false << false;
     QTest::newRow("yes and no") << QStringList{"--yes", "--no"} << false << 0 << false << false;
     QTest::newRow("unknown option") << QStringList{"--force"} << false << 0 << false << false;
     QTest::newRow("operand") << QStringList{"C:\\ZELPOS"} << false << 0 << false << false;

@@ -9,7 +9,7 @@
 namespace zel::console {
 
 std::string Usage() {
-  return "Usage: zelutil-console [--yes | --no] [--simulate-power-off]\n"
+  return "Usage: zelutil-console [--yes | --no] [--simulate-power-off] [--timing]\n"
          "Runs ZelUtil's checks and repairs without a window and prints each event as a line:\n"
          "  lst1: TEXT | lst2: TEXT | lst3: TEXT   a line added to a list\n"
          "  lst1: <cleared>                        the list emptied\n"
@@ -22,6 +22,7 @@ std::string Usage() {
          "  --yes                 answer Yes or OK to every dialog\n"
          "  --no                  answer No to \"ShutDown PC\", Yes or OK to every other dialog\n"
          "  --simulate-power-off  never power the PC off; report the request as simulated\n"
+         "  --timing              at the end, print the run's time and its pauses on stderr\n"
          "  --help                show this text\n"
          "Exit status: 0 all tables usable, 1 a table stayed unusable or was skipped,\n"
          "2 Step 1 failed, 3 an error ended the run, 64 bad arguments.\n"
@@ -40,6 +41,8 @@ std::optional<Options> ParseArguments(int argc, const char* const argv[], std::s
       no = true;
     else if (arg == "--simulate-power-off")
       options.simulatePowerOff = true;
+    else if (arg == "--timing")
+      options.timing = true;
     else if (arg == "--help" || arg == "-h")
       options.help = true;
     else {

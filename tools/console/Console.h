@@ -2,12 +2,14 @@
 // The console front end's pieces: its arguments, the event lines it prints, the dialogs it asks
 // on the terminal and the power-off it reports. Each event is one line on standard output,
 // written as it happens.
+#include <chrono>
 #include <iosfwd>
 #include <optional>
 #include <string>
 
 #include "platform/MessageDialog.h"
 #include "platform/PowerOff.h"
+#include "platform/qt/QtSystemServices.h"
 #include "ui/RunObserver.h"
 
 namespace zel::console {
@@ -17,6 +19,7 @@ enum class Answers { Ask, Yes, No };
 struct Options {
   Answers answers = Answers::Ask;
   bool simulatePowerOff = false;
+  bool timing = false;  // report the run's time on standard error at the end
   bool help = false;
 };
 
@@ -82,6 +85,23 @@ class ReportingPowerOff : public platform::PowerOff {
  private:
   platform::PowerOff* real_;
   std::ostream& out_;
+};
+
+// The real pauses, beep and clock, counting the time spent pausing so --timing can tell the
+// run's own work from Step 1's fixed waits.
+class PauseCountingServices : public platform::QtSystemServices {
+ public:
+  void Sleep(int milliseconds) override {
+    const auto start = std::chrono::steady_clock::now();
+    platform::QtSystemServices::Sleep(milliseconds);
+    paused_ += std::chrono::duration_cast<std::chrono::milliseconds>(
+                   std::chrono::steady_clock::now() - start)
+                   .count();
+  }
+  long long PausedMilliseconds() const noexcept { return paused_; }
+
+ private:
+  long long paused_ = 0;
 };
 
 }  // namespace zel::console

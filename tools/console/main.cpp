@@ -2,6 +2,7 @@
 // offscreen platform; every change it shows is printed as a line, and the program ends with the
 // run, its exit status telling how the run went.
 #include <QApplication>
+#include <QElapsedTimer>
 #include <cstdlib>
 #include <iostream>
 #include <memory>
@@ -39,12 +40,20 @@ int main(int argc, char* argv[]) {
   if (!options->simulatePowerOff) logind = std::make_unique<zp::LogindPowerOff>();
   zc::ReportingPowerOff powerOff(logind.get(), std::cout);
   zp::X11PosWindow posWindow;  // finds the POS window when a display is there
-  zp::QtSystemServices system;
+  zc::PauseCountingServices system;
   zp::Platform platform{zp::HostFiles(), zp::HostIni(), dialogs, posWindow, powerOff, system};
 
   TForm1 form(platform);
   form.SetObserver(&printer);
-  QObject::connect(&form, &TForm1::RunFinished, &app, [&form] {
+  QElapsedTimer runTime;
+  QObject::connect(&form, &TForm1::RunStarting, &app, [&runTime] { runTime.start(); });
+  QObject::connect(&form, &TForm1::RunFinished, &app, [&form, &runTime, &system, &options] {
+    if (options->timing) {
+      const qint64 total = runTime.elapsed();
+      std::cout.flush();
+      std::cerr << "timing: run " << total << " ms, pauses " << system.PausedMilliseconds()
+                << " ms, run without pauses " << total - system.PausedMilliseconds() << " ms\n";
+    }
     const auto& s = form.Summary;
     QCoreApplication::exit(
         zc::ExitStatus(s.errorEnded, form.StepOk, s.tablesUnusable, s.tablesSkipped));
