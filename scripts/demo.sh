@@ -1,7 +1,8 @@
 #!/bin/sh
 # Installs what ZelUtil needs, builds it, builds a demo station under a temporary Wine prefix
 # and runs ZelUtil on it: the window when a display is there, else the console run. Power-off is
-# always simulated. Usage: sudo ./scripts/demo.sh [damage...]  (see zel-demostation --help)
+# always simulated. Usage: sudo ./scripts/demo.sh [damage...]  (see zel-demostation --help;
+# `healthy` alone builds a station without damage)
 . "$(dirname "$0")/common.sh"
 
 zel_install_packages
@@ -9,8 +10,15 @@ build="$ZEL_ROOT/build/release"
 zel_build "$build" -- zelutil zelutil-console zel-demostation
 
 prefix=$(zel_as_user mktemp -d "${TMPDIR:-/tmp}/zelutil-demo.XXXXXX")
+# Without arguments the station gets one damage of each kind the run repairs: stale lock files,
+# two lost indexes (rebuilt), a wrecked current-shift table (replaced by a new empty one) and a
+# wrecked master-data table whose latest backup is damaged too (restored from the one before).
+if [ $# -eq 0 ]; then
+  set -- stale-locks px-missing index-missing db-header db-header:PERMDATA/ATTEND \
+    backup-damaged:PERMDATA/ATTEND
+fi
 damage=""
-for kind in "$@"; do damage="$damage --damage $kind"; done
+for kind in "$@"; do [ "$kind" = healthy ] || damage="$damage --damage $kind"; done
 zel_say "Building a demo station in $prefix"
 # shellcheck disable=SC2086
 zel_as_user "$build/tools/demostation/zel-demostation" --prefix "$prefix" $damage
