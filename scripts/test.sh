@@ -1,7 +1,8 @@
 #!/bin/sh
 # Installs what ZelUtil needs, builds it and runs the whole test suite; then does the same again
-# with AddressSanitizer and UndefinedBehaviorSanitizer. Both suites run even when the first has
-# failures; the exit status is non-zero when either had one. Usage: sudo ./scripts/test.sh
+# with AddressSanitizer and UndefinedBehaviorSanitizer, after a minute of fuzzing the table
+# verifier. Every stage runs even when an earlier one has failures; the exit status is non-zero
+# when any had one. Usage: sudo ./scripts/test.sh
 # ZEL_JOBS=N limits the parallel jobs (default: the number of CPUs).
 . "$(dirname "$0")/common.sh"
 
@@ -9,6 +10,12 @@ zel_install_packages
 failed=""
 zel_build "$ZEL_ROOT/build/release"
 zel_test "$ZEL_ROOT/build/release" || failed="$failed release"
+# A minute of coverage-guided fuzzing of the table verifier (clang's libFuzzer), seeded with the
+# sample tables.
+zel_build "$ZEL_ROOT/build/fuzz" -DCMAKE_CXX_COMPILER=clang++ -DZEL_FUZZ=ON -DZEL_SANITIZE=ON \
+  -DZEL_BENCH=OFF -- fuzz_verifier
+(cd "$ZEL_ROOT/build/fuzz" && zel_as_user ctest --output-on-failure -R '^fuzz_') ||
+  failed="$failed fuzz"
 zel_build "$ZEL_ROOT/build/sanitize" -DZEL_SANITIZE=ON -DZEL_BENCH=OFF
 ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=1} \
   UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1} \
@@ -17,4 +24,4 @@ ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=1} \
 if [ -n "$failed" ]; then
   zel_die "tests failed in the build(s):$failed (see the output above)"
 fi
-zel_say "All tests passed (release and sanitizer builds)."
+zel_say "All tests passed (release, fuzzing and sanitizer builds)."

@@ -73,49 +73,41 @@ void TForm1::ClosePosProgram() {
   }
 }
 
-bool TForm1::DeleteNetFile() {
-  auto& files = platform().files;
-  AddLine(lst1, kNetFileLine);
-  RepaintList(lst1);
-  // Judged by existence afterwards: a file that was never there counts as deleted.
-  if (files.FileExists(kNetFile)) files.DeleteFile(kNetFile);
-  const bool gone = !files.FileExists(kNetFile);
-  AddLine(lst1, std::string(kNetFileLine) + (gone ? "Done" : "Failed"));
-  RepaintList(lst1);
-  StepOk = gone;
+namespace {
+
+// One deletion of Step 1: its start line, the delete, and the done or failed line. Judged by
+// existence afterwards: a file that was never there counts as deleted.
+bool DeleteWithLines(TForm1& form, const std::string& path, const std::string& startLine,
+                     const std::string& doneLine, const std::string& failedLine) {
+  auto& files = form.platform().files;
+  form.AddLine(form.lst1, startLine);  // each line is drawn as it is added
+  if (files.FileExists(path)) files.DeleteFile(path);
+  const bool gone = !files.FileExists(path);
+  form.AddLine(form.lst1, gone ? doneLine : failedLine);
+  form.StepOk = gone;
   return gone;
 }
 
+}  // namespace
+
+bool TForm1::DeleteNetFile() {
+  return DeleteWithLines(*this, kNetFile, kNetFileLine, std::string(kNetFileLine) + "Done",
+                         std::string(kNetFileLine) + "Failed");
+}
+
+// The line texts are the operator's familiar ones, odd spacing and all.
 bool TForm1::DeleteParadoxLock(const std::string& folder) {
-  auto& files = platform().files;
-  const std::string path = "C:\\ZELPOS\\" + folder + "\\PARADOX.LCK";
-  AddLine(lst1, "Deleting c:\\ZELPOS\\" + folder + "\\PARADOX.LCK .........");
-  RepaintList(lst1);
-  if (files.FileExists(path)) files.DeleteFile(path);
-  const bool gone = !files.FileExists(path);
-  if (gone)
-    AddLine(lst1, "Deleting C:\\ZELPOS\\" + folder + "\\PARADOX.LCK .........Done");
-  else
-    AddLine(lst1, "Deleting C:\\ZELPOS\\" + folder + " \\PARADOX.LCK .........Failed");
-  RepaintList(lst1);
-  StepOk = gone;
-  return gone;
+  return DeleteWithLines(*this, "C:\\ZELPOS\\" + folder + "\\PARADOX.LCK",
+                         "Deleting c:\\ZELPOS\\" + folder + "\\PARADOX.LCK .........",
+                         "Deleting C:\\ZELPOS\\" + folder + "\\PARADOX.LCK .........Done",
+                         "Deleting C:\\ZELPOS\\" + folder + " \\PARADOX.LCK .........Failed");
 }
 
 bool TForm1::DeleteUsersLock(const std::string& folder) {
-  auto& files = platform().files;
-  const std::string path = "C:\\ZELPOS\\" + folder + "\\PDOXUSRS.LCK";
-  AddLine(lst1, "Deleting C:\\ZELPOS\\" + folder + "\\PDOXUSRS.LCK .........");
-  RepaintList(lst1);
-  if (files.FileExists(path)) files.DeleteFile(path);
-  const bool gone = !files.FileExists(path);
-  if (gone)
-    AddLine(lst1, "Deleting C:\\ZELPOS\\" + folder + " \\PDOXUSRS.LCK .........Done");
-  else
-    AddLine(lst1, "Deleting C:\\ZELPOS\\" + folder + "PDOXUSRS.LCK .........Failed");
-  RepaintList(lst1);
-  StepOk = gone;
-  return gone;
+  return DeleteWithLines(*this, "C:\\ZELPOS\\" + folder + "\\PDOXUSRS.LCK",
+                         "Deleting C:\\ZELPOS\\" + folder + "\\PDOXUSRS.LCK .........",
+                         "Deleting C:\\ZELPOS\\" + folder + " \\PDOXUSRS.LCK .........Done",
+                         "Deleting C:\\ZELPOS\\" + folder + "PDOXUSRS.LCK .........Failed");
 }
 
 bool TForm1::TestControlTable(const std::string& alias, const std::string& table) {
