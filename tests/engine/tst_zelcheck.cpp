@@ -2,6 +2,7 @@
 // arguments and unreadable files, and --info on a sample.
 #include <unistd.h>
 
+#include <QDir>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -88,6 +89,25 @@ class ZelcheckTest : public QObject {
     const Run r = Zelcheck(args, dir_.path());
     QCOMPARE(r.exitCode, 2);
     QVERIFY2(r.err.contains(error), qPrintable(r.err));
+  }
+
+  // A table that cannot be read at all is a usage error (2), not an unusable table (1).
+  void unreadablePaths_data() {
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QString>("reason");
+    QTest::newRow("missing") << "NONE.DB"
+                             << "no such file";
+    QTest::newRow("a folder") << "FOLDER.DB"
+                              << "not a regular file";
+  }
+  void unreadablePaths() {
+    QFETCH(QString, name);
+    QFETCH(QString, reason);
+    QVERIFY(QDir(dir_.path()).mkpath("FOLDER.DB"));
+    const QString path = dir_.path() + "/" + name;
+    const Run r = Zelcheck({path});
+    QCOMPARE(r.exitCode, 2);
+    QVERIFY2(r.err.contains("cannot read " + path + ": " + reason), qPrintable(r.err));
   }
 
   void unreadableFile() {
