@@ -604,19 +604,6 @@ bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
   return platform::SameNameIgnoringCase(a, b);
 }
 
-// The entry of `dir` named `name` without regard to case, or nothing.
-std::optional<fs::path> FindBeside(const fs::path& dir, const std::string& name) {
-  std::error_code ec;
-  const fs::path exact = dir / name;
-  if (fs::is_regular_file(exact, ec)) return exact;
-  for (fs::directory_iterator it(dir, ec), end; !ec && it != end; it.increment(ec)) {
-    if (EqualsIgnoringCase(it->path().filename().string(), name) && it->is_regular_file(ec)) {
-      return it->path();
-    }
-  }
-  return std::nullopt;
-}
-
 std::string StemOf(const fs::path& dbFile) {
   return dbFile.stem().string();
 }
@@ -631,34 +618,73 @@ bool IsHex(char c) {
   return std::isxdigit(static_cast<unsigned char>(c)) != 0;
 }
 
-// Secondary index data files beside the table: STEM.Xnn (nn hex) and STEM.XGn.
-std::vector<fs::path> SecondaryDataFiles(const fs::path& dbFile) {
-  std::vector<fs::path> out;
-  const std::string stem = StemOf(dbFile);
-  std::error_code ec;
-  const fs::path dir = DirOf(dbFile);
-  for (fs::directory_iterator it(dir, ec), end; !ec && it != end; it.increment(ec)) {
-    const std::string name = it->path().filename().string();
-    if (name.size() != stem.size() + 4) continue;
-    if (!EqualsIgnoringCase(std::string_view(name).substr(0, stem.size()), stem)) continue;
-    const std::string_view ext = std::string_view(name).substr(stem.size());
-    if (ext[0] != '.' || (ext[1] != 'X' && ext[1] != 'x')) continue;
-    const bool numbered = IsHex(ext[2]) && IsHex(ext[3]);
-    const bool named =
-        (ext[2] == 'G' || ext[2] == 'g') && std::isalnum(static_cast<unsigned char>(ext[3]));
-    if ((numbered || named) && it->is_regular_file(ec)) out.push_back(it->path());
-  }
-  std::sort(out.begin(), out.end());
-  return out;
-}
+// The files beside one table. The folder is listed at most once, on the first lookup that needs
+// it, rather than once per file name that is missing under its exact spelling.
+class Beside {
+ public:
+  explicit Beside(const fs::path& dbFile) : dir_(DirOf(dbFile)), stem_(StemOf(dbFile)) {}
 
-// The .Y file that goes with an .X file: same name with Y for X.
-std::optional<fs::path> TreeFileFor(const fs::path& xFile) {
-  std::string name = xFile.filename().string();
-  const std::size_t dot = name.rfind('.');
-  name[dot + 1] = name[dot + 1] == 'x' ? 'y' : 'Y';
-  return FindBeside(DirOf(xFile), name);
-}
+  // "STEM" + `ext` in the folder, as named (".PX", ".MB", ".VAL").
+  fs::path Expected(const char* ext) const { return dir_ / (stem_ + ext); }
+
+  // The regular file of the folder named `name` without regard to case, or nothing.
+  std::optional<fs::path> Find(const std::string& name) {
+    std::error_code ec;
+    const fs::path exact = dir_ / name;
+    if (fs::is_regular_file(exact, ec)) return exact;
+    for (const fs::directory_entry& e : Entries()) {
+      if (EqualsIgnoringCase(e.path().filename().string(), name) && e.is_regular_file(ec)) {
+        return e.path();
+      }
+    }
+    return std::nullopt;
+  }
+  std::optional<fs::path> FindExt(const char* ext) { return Find(stem_ + ext); }
+
+  // Secondary index data files beside the table: STEM.Xnn (nn hex) and STEM.XGn.
+  std::vector<fs::path> SecondaryDataFiles() {
+    std::vector<fs::path> out;
+    std::error_code ec;
+    for (const fs::directory_entry& e : Entries()) {
+      const std::string name = e.path().filename().string();
+      if (name.size() != stem_.size() + 4) continue;
+      if (!EqualsIgnoringCase(std::string_view(name).substr(0, stem_.size()), stem_)) continue;
+      const std::string_view ext = std::string_view(name).substr(stem_.size());
+      if (ext[0] != '.' || (ext[1] != 'X' && ext[1] != 'x')) continue;
+      const bool numbered = IsHex(ext[2]) && IsHex(ext[3]);
+      const bool named =
+          (ext[2] == 'G' || ext[2] == 'g') && std::isalnum(static_cast<unsigned char>(ext[3]));
+      if ((numbered || named) && e.is_regular_file(ec)) out.push_back(e.path());
+    }
+    std::sort(out.begin(), out.end());
+    return out;
+  }
+
+  // The .Y file that goes with an .X file: same name with Y for X.
+  std::optional<fs::path> TreeFileFor(const fs::path& xFile) {
+    std::string name = xFile.filename().string();
+    const std::size_t dot = name.rfind('.');
+    name[dot + 1] = name[dot + 1] == 'x' ? 'y' : 'Y';
+    return Find(name);
+  }
+
+ private:
+  const std::vector<fs::directory_entry>& Entries() {
+    if (!listed_) {
+      listed_ = true;
+      std::error_code ec;
+      for (fs::directory_iterator it(dir_, ec), end; !ec && it != end; it.increment(ec)) {
+        entries_.push_back(*it);
+      }
+    }
+    return entries_;
+  }
+
+  fs::path dir_;
+  std::string stem_;
+  bool listed_ = false;
+  std::vector<fs::directory_entry> entries_;
+};
 
 bool IsNamedIndexFile(const fs::path& xFile) {
   const std::string ext = xFile.extension().string();
@@ -690,15 +716,12 @@ bool SameDescriptor(const px::Field& a, const px::Field& b) {
 
 // ---- The checks -----------------------------------------------------------------------------
 
-void CheckBlobFile(const fs::path& dbFile, const Header& db) {
+void CheckBlobFile(Beside& beside, const Header& db) {
   bool hasBlobs = false;
   for (const px::Field& f : db.fields) hasBlobs = hasBlobs || px::IsBlobField(f.code);
   if (!hasBlobs) return;
-  const auto mb = FindBeside(DirOf(dbFile), StemOf(dbFile) + ".MB");
-  if (!mb) {
-    Fail(ErrorCode::BlobFileMissing, "BLOB file is missing", {},
-         DirOf(dbFile) / (StemOf(dbFile) + ".MB"));
-  }
+  const auto mb = beside.FindExt(".MB");
+  if (!mb) Fail(ErrorCode::BlobFileMissing, "BLOB file is missing", {}, beside.Expected(".MB"));
   File file(*mb);
   std::uint8_t head[3] = {};
   // The first block of a .MB is its header: type 0, size in 4 KiB units.
@@ -707,8 +730,8 @@ void CheckBlobFile(const fs::path& dbFile, const Header& db) {
   }
 }
 
-void CheckValFile(const fs::path& dbFile, const Header& db) {
-  const auto val = FindBeside(DirOf(dbFile), StemOf(dbFile) + ".VAL");
+void CheckValFile(Beside& beside, const Header& db) {
+  const auto val = beside.FindExt(".VAL");
   if (!val) return;
   File file(*val);
   std::uint8_t head[7] = {};
@@ -736,14 +759,15 @@ OpenedFile OpenIndexFile(const fs::path& path) {
   return out;
 }
 
-// Checks the .PX of a keyed table against the table; with `walkData` also the whole data
-// chain side by side with the tree.
-Header CheckPrimaryIndex(const File& dbFile, const Header& db, const KeyOrder& dbOrder) {
+// Checks the .PX of a keyed table against the table, walking the whole data chain side by side
+// with the tree.
+Header CheckPrimaryIndex(const File& dbFile, const Header& db, const KeyOrder& dbOrder,
+                         Beside& beside) {
   const fs::path& dbPath = dbFile.Path();
-  const auto pxPath = FindBeside(DirOf(dbPath), StemOf(dbPath) + ".PX");
+  const auto pxPath = beside.FindExt(".PX");
   if (!pxPath) {
     Fail(ErrorCode::FileDoesNotExist, "File does not exist", "primary index",
-         DirOf(dbPath) / (StemOf(dbPath) + ".PX"));
+         beside.Expected(".PX"));
   }
   OpenedFile px = OpenIndexFile(*pxPath);
   const Header& ph = px.header;
@@ -791,7 +815,8 @@ struct SecondaryCandidate {
 };
 
 // Checks an X/Y pair against the table.
-void CheckSecondaryIndex(const Header& db, const Header* primary, SecondaryCandidate& c) {
+void CheckSecondaryIndex(const Header& db, const Header* primary, SecondaryCandidate& c,
+                         Beside& beside) {
   const fs::path& xPath = c.xFile;
   const Header& x = c.header;
   const bool named = IsNamedIndexFile(xPath);
@@ -851,7 +876,7 @@ void CheckSecondaryIndex(const Header& db, const Header* primary, SecondaryCandi
          "index holds " + Num(x.numRecords) + " records, table has " + Num(db.numRecords), xPath);
   }
 
-  const auto yPath = TreeFileFor(xPath);
+  const auto yPath = beside.TreeFileFor(xPath);
   if (!yPath) {
     std::string yName = xPath.filename().string();
     yName[yName.rfind('.') + 1] = 'Y';
@@ -900,9 +925,9 @@ std::unique_ptr<File> OpenTableFile(const fs::path& dbFile) {
   return std::make_unique<File>(dbFile);
 }
 
-std::vector<SecondaryCandidate> LoadSecondaries(const fs::path& dbFile) {
+std::vector<SecondaryCandidate> LoadSecondaries(Beside& beside) {
   std::vector<SecondaryCandidate> out;
-  for (const fs::path& x : SecondaryDataFiles(dbFile)) {
+  for (const fs::path& x : beside.SecondaryDataFiles()) {
     SecondaryCandidate c;
     c.xFile = x;
     try {
@@ -926,8 +951,9 @@ void VerifyTable(const fs::path& dbFile, const std::string& indexName) {
   if (db.Encrypted()) {
     Fail(ErrorCode::TableEncrypted, "Table is encrypted", "no password", dbFile);
   }
-  CheckBlobFile(dbFile, db);
-  CheckValFile(dbFile, db);
+  Beside beside(dbFile);
+  CheckBlobFile(beside, db);
+  CheckValFile(beside, db);
 
   const bool keyed = db.fileType == px::FileType::KeyedData;
   const KeyOrder dbOrder = keyed ? PrimaryOrder(db) : KeyOrder();
@@ -935,7 +961,7 @@ void VerifyTable(const fs::path& dbFile, const std::string& indexName) {
   // Pick the secondary index first: an unknown name fails before any long walk.
   std::optional<SecondaryCandidate> chosen;
   if (!indexName.empty()) {
-    std::vector<SecondaryCandidate> all = LoadSecondaries(dbFile);
+    std::vector<SecondaryCandidate> all = LoadSecondaries(beside);
     const SecondaryCandidate* unreadable = nullptr;
     for (SecondaryCandidate& c : all) {
       if (!c.file) {
@@ -958,13 +984,13 @@ void VerifyTable(const fs::path& dbFile, const std::string& indexName) {
 
   std::optional<Header> primary;
   if (keyed) {
-    primary = CheckPrimaryIndex(*file, db, dbOrder);  // walks the data chain with the tree
+    primary = CheckPrimaryIndex(*file, db, dbOrder, beside);  // walks the data chain too
   } else {
     ChainWalker chain(*file, db, ErrorCode::CorruptFile, kTextCorruptFile, nullptr);
     chain.Drain();
     chain.CheckFreeList();
   }
-  if (chosen) CheckSecondaryIndex(db, primary ? &*primary : nullptr, *chosen);
+  if (chosen) CheckSecondaryIndex(db, primary ? &*primary : nullptr, *chosen, beside);
 }
 
 TableInfo DescribeTable(const fs::path& dbFile) {
@@ -982,10 +1008,11 @@ TableInfo DescribeTable(const fs::path& dbFile) {
   info.encrypted = db.Encrypted();
   info.keyFields = db.primaryKeyFields;
   for (const px::Field& f : db.fields) info.fields.push_back(InfoOf(f));
-  for (SecondaryCandidate& c : LoadSecondaries(dbFile)) {
+  Beside beside(dbFile);
+  for (SecondaryCandidate& c : LoadSecondaries(beside)) {
     SecondaryIndexInfo s;
     s.xFile = c.xFile;
-    if (auto y = TreeFileFor(c.xFile)) s.yFile = *y;
+    if (auto y = beside.TreeFileFor(c.xFile)) s.yFile = *y;
     if (!c.file) {
       s.problem = c.problem;
     } else {
@@ -1010,13 +1037,13 @@ std::vector<fs::path> ExistingTableFiles(const fs::path& dbFile) {
   std::vector<fs::path> out;
   std::error_code ec;
   if (fs::is_regular_file(dbFile, ec)) out.push_back(dbFile);
-  const fs::path dir = DirOf(dbFile);
+  Beside beside(dbFile);
   for (const char* ext : {".PX", ".MB", ".VAL"}) {
-    if (auto p = FindBeside(dir, StemOf(dbFile) + ext)) out.push_back(*p);
+    if (auto p = beside.FindExt(ext)) out.push_back(*p);
   }
-  for (const fs::path& x : SecondaryDataFiles(dbFile)) {
+  for (const fs::path& x : beside.SecondaryDataFiles()) {
     out.push_back(x);
-    if (auto y = TreeFileFor(x)) out.push_back(*y);
+    if (auto y = beside.TreeFileFor(x)) out.push_back(*y);
   }
   return out;
 }
