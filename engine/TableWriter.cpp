@@ -17,6 +17,7 @@
 #include "engine/RecordEncoding.h"
 #include "engine/WriterIO.h"
 #include "engine/WriterLayout.h"
+#include "platform/DriveMapping.h"
 
 namespace zel::engine {
 namespace {
@@ -72,10 +73,6 @@ struct IndexPlan {
 std::string Lower(std::string s) {
   for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
   return s;
-}
-
-bool SameName(const std::string& a, const std::string& b) {
-  return Lower(a) == Lower(b);
 }
 
 [[noreturn]] void Invalid(const std::string& what, const fs::path& file) {
@@ -174,7 +171,7 @@ std::vector<IndexPlan> PlanIndexes(const Shape& shape, const std::vector<Seconda
     for (const auto& fname : d.fields) {
       int found = -1;
       for (std::size_t i = 0; i < shape.cols.size(); ++i)
-        if (SameName(shape.cols[i].name, fname)) found = static_cast<int>(i);
+        if (platform::SameNameIgnoringCase(shape.cols[i].name, fname)) found = static_cast<int>(i);
       if (found < 0)
         Invalid("Index \"" + d.name + "\" names an unknown field \"" + fname + "\"", db);
       const auto code = shape.cols[static_cast<std::size_t>(found)].code;
@@ -186,7 +183,8 @@ std::vector<IndexPlan> PlanIndexes(const Shape& shape, const std::vector<Seconda
       p.secBytes += shape.cols[static_cast<std::size_t>(found)].bytes;
     }
     p.named = d.forceNamed || d.caseInsensitive || d.fields.size() > 1 ||
-              !SameName(d.name, shape.cols[static_cast<std::size_t>(p.cols[0])].name);
+              !platform::SameNameIgnoringCase(d.name,
+                                              shape.cols[static_cast<std::size_t>(p.cols[0])].name);
     if (p.named) {
       if (nextNamed > 9) Invalid("A table can have at most 10 named indexes", db);
       p.xFile = Sibling(db, "XG" + std::to_string(nextNamed));
