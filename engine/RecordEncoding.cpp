@@ -4,6 +4,8 @@
 #include <cstring>
 #include <limits>
 
+#include "engine/ParadoxFormat.h"
+
 namespace zel::engine::record {
 namespace {
 
@@ -73,25 +75,25 @@ constexpr std::int64_t kMsPerDay = 86400000;
 std::uint8_t TypeCode(FieldType type) noexcept {
   switch (type) {
     case FieldType::Alpha:
-      return 0x01;
+      return px::FieldCode::Alpha;
     case FieldType::Date:
-      return 0x02;
+      return px::FieldCode::Date;
     case FieldType::Short:
-      return 0x03;
+      return px::FieldCode::Short;
     case FieldType::LongInt:
-      return 0x04;
+      return px::FieldCode::Long;
     case FieldType::Money:
-      return 0x05;
+      return px::FieldCode::Currency;
     case FieldType::Number:
-      return 0x06;
+      return px::FieldCode::Number;
     case FieldType::Logical:
-      return 0x09;
+      return px::FieldCode::Logical;
     case FieldType::Time:
-      return 0x14;
+      return px::FieldCode::Time;
     case FieldType::Timestamp:
-      return 0x15;
+      return px::FieldCode::Timestamp;
     case FieldType::AutoInc:
-      return 0x16;
+      return px::FieldCode::AutoInc;
   }
   return 0;
 }
