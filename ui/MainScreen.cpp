@@ -306,8 +306,7 @@ void TForm1::RunChecks() {
   WriteLog("ZEL Util Start.");
   zel::engine::Session::Default().Close();
   RepaintPanel();
-  SetLabelText("Please wait while Deleting *.Net and *.LCK files....");
-  DrawNow(lbl1);
+  SetLabelText("Please wait while Deleting *.Net and *.LCK files....");  // drawn at once
   ResetControlFiles();
   RepaintPanel();
   if (!StepOk) return;
