@@ -50,7 +50,7 @@ bool UsableGeneration(const std::string& folder, const std::string& table,
   if (generation.find_first_of("\\/") != std::string::npos) return false;
   if (generation.find("..") != std::string::npos) return false;
   const std::string longestSource = GenerationDirectory(folder, generation) + table + ".XG0";
-  const std::string longestTarget = "C:\\zelpos\\" + folder + "\\" + table + ".XG0";
+  const std::string longestTarget = zel::repair::LivePath(folder, table, ".XG0");
   return longestSource.size() <= kMaxCopyPath && longestTarget.size() <= kMaxCopyPath;
 }
 
@@ -128,12 +128,12 @@ void TForm1::CopyBackupFiles(const std::string& folder, const std::string& table
                              const std::string& generation) {
   AddLine(lst2, "Copy Backup File " + folder + "\\" + table + " ....Files");
   if (UsableGeneration(folder, table, generation)) {
-    const std::string source = GenerationDirectory(folder, generation);
-    const std::string target = "C:\\zelpos\\" + folder + "\\";
+    const std::string source = GenerationDirectory(folder, generation) + table;
     // A file the backup lacks (an index the table does not have) is passed over; the table
     // test that follows judges the result.
     for (const char* extension : kCopiedFileSet)
-      platform().files.CopyFile(source + table + extension, target + table + extension, false);
+      platform().files.CopyFile(source + extension, zel::repair::LivePath(folder, table, extension),
+                                false);
   }
   RepaintList(lst2);
 }
