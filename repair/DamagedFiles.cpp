@@ -2,6 +2,7 @@
 // technician could salvage is lost. One folder per run, named by the time of the first save.
 #include <QDateTime>
 #include <QVariant>
+#include <algorithm>
 #include <array>
 #include <chrono>
 #include <string>
@@ -14,8 +15,13 @@ namespace {
 constexpr const char* kDamagedRoot = "C:\\ZelPos\\ZelUtil.Damaged\\";
 constexpr const char* kRunFolderProperty = "zelDamagedRunFolder";
 
-constexpr std::array<const char*, 9> kSavedFileSet = {".DB",  ".PX",  ".XG0", ".XG1", ".XG2",
-                                                      ".YG0", ".YG1", ".YG2", ".VAL"};
+// The file set a replacement deletes, and the .VAL file that goes with its indexes.
+constexpr auto kSavedFileSet = [] {
+  std::array<const char*, zel::repair::kTableFileSet.size() + 1> set{};
+  std::copy(zel::repair::kTableFileSet.begin(), zel::repair::kTableFileSet.end(), set.begin());
+  set.back() = ".VAL";
+  return set;
+}();
 
 std::string TimeStamp(std::chrono::system_clock::time_point now) {
   const auto ms =
