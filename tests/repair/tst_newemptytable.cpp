@@ -14,11 +14,6 @@ QString Warning(const QString& folder, const QString& table, int key) {
          Station::Q(zel::catalogue::WarningText(key));
 }
 
-void SetClock(Station& s, const QDateTime& at) {
-  s.fake.system.now =
-      std::chrono::system_clock::time_point(std::chrono::milliseconds(at.toMSecsSinceEpoch()));
-}
-
 const QDateTime kRunTime(QDate(2026, 12, 10), QTime(14, 30, 0));
 
 }  // namespace
@@ -48,7 +43,7 @@ class NewEmptyTableTest : public QObject {
 
   void replacedByNewEmptyTable() {
     Station s;
-    SetClock(s, kRunTime);
+    s.SetClock(kRunTime);
     Station::Write("TEMPDATA", "ATTLOG", "C:\\ZELPOS\\TEMPDATA", 4);
     Station::Corrupt(Station::Live("TEMPDATA", "ATTLOG", ".DB"));
     const QByteArray damaged = Station::Bytes(Station::Live("TEMPDATA", "ATTLOG", ".DB"));
@@ -171,7 +166,7 @@ class NewEmptyTableTest : public QObject {
   // A log that cannot be written skips the rest of the creation; the damaged table was saved.
   void logFailureSkipsTheCreation() {
     Station s;
-    SetClock(s, kRunTime);
+    s.SetClock(kRunTime);
     Station::Create("TEMPDATA", "ATTLOG");
     Station::Corrupt(Station::Live("TEMPDATA", "ATTLOG", ".DB"));
     const QByteArray damaged = Station::Bytes(Station::Live("TEMPDATA", "ATTLOG", ".DB"));

@@ -73,8 +73,7 @@ class RestoreTest : public QObject {
   // Count 3, generation 3 missing, generation 2 usable.
   void restoresTheNewestUsableGeneration() {
     Station s;
-    s.fake.system.now = std::chrono::system_clock::time_point(
-        std::chrono::milliseconds(kRunTime.toMSecsSinceEpoch()));
+    s.SetClock(kRunTime);
     const QByteArray damaged = DamageStock();
     Station::Write("PERMDATA", "STOCK", "C:\\ShiftBackUp\\PERMDATA2", 5);
     const QByteArray count = "3";

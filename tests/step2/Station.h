@@ -1,6 +1,7 @@
 #pragma once
 // A till's data folders in a temporary Wine prefix with a TForm1 driven on fake platform
 // services; tables made by the creator libraries or written directly with records.
+#include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QListWidget>
@@ -118,6 +119,12 @@ class Station {
     for (int i = 0; i < list->count(); ++i) lines << list->item(i)->text();
     return lines;
   }
+  // The fake clock at a local date and time.
+  void SetClock(const QDateTime& at) {
+    fake.system.now =
+        std::chrono::system_clock::time_point(std::chrono::milliseconds(at.toMSecsSinceEpoch()));
+  }
+
   QStringList Lst1() const { return Lines(form->lst1); }
   QStringList Lst2() const { return Lines(form->lst2); }
   QStringList Lst3() const { return Lines(form->lst3); }
