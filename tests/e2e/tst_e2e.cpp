@@ -71,6 +71,21 @@ class Expected {
     Line(2, "Deleting " + folder + "\\" + table + "\\Index ....Files");
     Line(2, "Creating " + folder + "\\" + table + "\\Index ....Files");
   }
+  // A failed transient table that its re-index does not mend: replaced, after the warning
+  // `warningKey` names, by a new empty table.
+  void NewEmptyTable(const QString& folder, const QString& table, int warningKey) {
+    const QString path = folder + "\\" + table;
+    ReIndex(folder, table);
+    Test(folder, table, {""}, {""});
+    Line(2, "Deleting Old Table " + path + " ....");
+    Line(2, "Creating " + path + "\\ New  ....Files");
+    Dialog("Information",
+           "Replace file : " + folder + " " + table + "\\n\\r" +
+               Q(zel::catalogue::WarningText(warningKey)),
+           "OK");
+    Test(folder, table, {""});
+    Line(2, "New File Succesfully Restored  " + path + " ....Done");
+  }
 
   // Step 2; `damaged` writes the lines of a table that is not healthy and returns its outcome.
   using Damaged = std::function<std::optional<bool>(Expected&, const QString& folder,
@@ -249,16 +264,7 @@ class EndToEndTest : public QObject {
               }
               if (table == "PUMPSALE") {  // a transient table replaced by a new empty one
                 e.Test(folder, table, indexes, {""});
-                e.ReIndex(folder, table);
-                e.Test(folder, table, {""}, {""});
-                e.Line(2, "Deleting Old Table " + path + " ....");
-                e.Line(2, "Creating " + path + "\\ New  ....Files");
-                e.Dialog("Information",
-                         "Replace file : TEMPDATA PUMPSALE\\n\\r" +
-                             Expected::Q(zel::catalogue::WarningText(16)),
-                         "OK");
-                e.Test(folder, table, {""});
-                e.Line(2, "New File Succesfully Restored  " + path + " ....Done");
+                e.NewEmptyTable(folder, table, 16);
                 return true;
               }
               if (table == "STOCK") {  // a kept table that a re-index mends
@@ -354,20 +360,10 @@ class EndToEndTest : public QObject {
     const auto counts = e.Step2(false,
                                 [](Expected& e, const QString& folder,
                                    const zel::catalogue::TableEntry& entry) -> std::optional<bool> {
-                                  const QString table = Expected::Q(entry.table),
-                                                path = folder + "\\" + table;
+                                  const QString table = Expected::Q(entry.table);
                                   if (table != "SUNHIST") return std::nullopt;
                                   e.Test(folder, table, {""}, {""});
-                                  e.ReIndex(folder, table);
-                                  e.Test(folder, table, {""}, {""});
-                                  e.Line(2, "Deleting Old Table " + path + " ....");
-                                  e.Line(2, "Creating " + path + "\\ New  ....Files");
-                                  e.Dialog("Information",
-                                           "Replace file : History SUNHIST\\n\\r" +
-                                               Expected::Q(zel::catalogue::WarningText(3)),
-                                           "OK");
-                                  e.Test(folder, table, {""});
-                                  e.Line(2, "New File Succesfully Restored  " + path + " ....Done");
+                                  e.NewEmptyTable(folder, table, 3);
                                   return true;
                                 });
     e.End();
