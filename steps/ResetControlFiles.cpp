@@ -26,7 +26,7 @@ void TForm1::ResetControlFiles() {
   AddLine(lst2, kStageLine);
 
   ClosePosProgram();
-  RepaintList(lst1);
+  RepaintList(lst1);  // drawn after the close even when it added no line
   platform().system.Sleep(1000);
 
   // Runs whatever the POS close found; StepOk starts false, so it is not guarded.
@@ -49,28 +49,23 @@ void TForm1::ResetControlFiles() {
   RepaintList(lst1);
 
   if (StepOk) AddLine(lst2, std::string(kStageLine) + "Done");
-  MakeLastLineCurrent(lst1);
-  RepaintList(lst1);
+  MakeLastLineCurrent(lst1);  // draws lst1, which holds at least the closing line
 }
 
 void TForm1::ClosePosProgram() {
   auto& posWindow = platform().posWindow;
   const auto window = posWindow.FindTopLevelWindow(kPosWindowTitle);
   AddLine(lst1, kClosingLine);
-  RepaintList(lst1);
   platform().system.Sleep(1000);
 
   if (!window) {
     AddLine(lst1, std::string(kClosingLine) + "Done");
-    RepaintList(lst1);
     return;
   }
   // Queued, never awaited: the second look follows at once and may still see the window.
   posWindow.PostCloseRequest(*window);
-  if (posWindow.FindTopLevelWindow(kPosWindowTitle)) {
+  if (posWindow.FindTopLevelWindow(kPosWindowTitle))
     AddLine(lst1, std::string(kClosingLine) + "Failed");
-    RepaintList(lst1);
-  }
 }
 
 namespace {
@@ -113,7 +108,6 @@ bool TForm1::DeleteUsersLock(const std::string& folder) {
 bool TForm1::TestControlTable(const std::string& alias, const std::string& table) {
   auto& session = zel::engine::Session::Default();
   AddLine(lst1, kControlLine);
-  RepaintList(lst1);
   try {
     session.Open();
     tbl1.SetDatabaseName(alias);
@@ -122,7 +116,6 @@ bool TForm1::TestControlTable(const std::string& alias, const std::string& table
     tbl1.Close();  // runs the after-close clean-up while the session is still open
     StepOk = true;
     AddLine(lst1, std::string(kControlLine) + "Done");
-    RepaintList(lst1);
     session.Close();
     return true;
   } catch (const std::exception& error) {
@@ -141,7 +134,6 @@ bool TForm1::TestControlTable(const std::string& alias, const std::string& table
   } catch (...) {
   }
   AddLine(lst1, std::string(kControlLine) + "Failded");
-  RepaintList(lst1);
   return false;
 }
 

@@ -203,8 +203,11 @@ void TForm1::DrawNow(QWidget* widget) {
 }
 
 void TForm1::RepaintList(QListWidget* list) {
-  // Repainting the list paints its lines and its scroll bar with it.
-  DrawNow(list);
+  if (!drawsOnScreen_) return;
+  // A list lays out rows added since its last paint only once the event loop runs again, which
+  // the run does not let happen: lay them out now, then paint lines and scroll bar together.
+  list->doItemsLayout();
+  list->repaint();
 }
 
 void TForm1::SetLabelText(const std::string& text) {
