@@ -993,6 +993,19 @@ void VerifyTable(const fs::path& dbFile, const std::string& indexName) {
   if (chosen) CheckSecondaryIndex(db, primary ? &*primary : nullptr, *chosen, beside);
 }
 
+void VerifyDataFile(const fs::path& dbFile) {
+  const std::unique_ptr<File> file = OpenTableFile(dbFile);
+  const Header db = OpenTableHeader(*file);
+  if (db.Encrypted()) {
+    Fail(ErrorCode::TableEncrypted, "Table is encrypted", "no password", dbFile);
+  }
+  const bool keyed = db.fileType == px::FileType::KeyedData;
+  const KeyOrder dbOrder = keyed ? PrimaryOrder(db) : KeyOrder();
+  ChainWalker chain(*file, db, ErrorCode::CorruptFile, kTextCorruptFile, keyed ? &dbOrder : nullptr);
+  chain.Drain();
+  chain.CheckFreeList();
+}
+
 TableInfo DescribeTable(const fs::path& dbFile) {
   const std::unique_ptr<File> file = OpenTableFile(dbFile);
   const Header db = OpenTableHeader(*file);

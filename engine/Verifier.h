@@ -13,6 +13,12 @@ namespace zel::engine {
 // `indexName` (empty: the primary index) is unusable; returns when both are usable.
 void VerifyTable(const std::filesystem::path& dbFile, const std::string& indexName);
 
+// Raises EngineError when the data file alone is unusable: missing, a damaged header, a broken
+// block chain or free list, or (where the collation is known) keys out of order. Indexes, BLOB
+// and validity files are not looked at, so a table that fails only on them passes: a repair
+// uses this to tell a table whose records are still sound from one that must be replaced.
+void VerifyDataFile(const std::filesystem::path& dbFile);
+
 struct FieldInfo {
   std::string name;
   char type = '?';  // Paradox type letter: A N $ S I D T @ L + # Y M B F O G

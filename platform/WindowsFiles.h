@@ -22,6 +22,16 @@ class WindowsFiles {
   virtual int AppendToFile(const std::string& windowsPath, const std::string& bytes) = 0;
   // Creates a folder and any missing parents (ForceDirectories); true when it exists afterwards.
   virtual bool CreateDirectories(const std::string& windowsPath) = 0;
+  // Gives the file `from` a second name `to` (never replacing an existing `to`) and makes both
+  // the file and the new name durable. Needs no space for the data, so a nearly full disk
+  // rarely stops it; false when the file system cannot link (then copy instead).
+  virtual bool LinkFile(const std::string& from, const std::string& to) = 0;
+  // MoveFileExA with MOVEFILE_REPLACE_EXISTING, in one step: `to` is either the old file or the
+  // new one, never missing. Both must be in one folder (on one file system).
+  virtual bool MoveFile(const std::string& from, const std::string& to) = 0;
+  // Makes the renames, links and deletions made in a folder durable (a forced power-off may
+  // follow). False when the folder cannot be synced.
+  virtual bool FlushFolder(const std::string& windowsFolder) = 0;
 };
 
 // The real implementation on the host file system.

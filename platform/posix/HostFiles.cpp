@@ -100,6 +100,16 @@ void SyncFolder(const fs::path& folder) {
   ::close(fd);
 }
 
+// SyncFolder for callers that must know: false when the folder cannot be opened or synced
+// (file systems that cannot sync a folder at all answer EINVAL and count as synced).
+bool SyncFolderChecked(const fs::path& folder) {
+  const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return false;
+  const bool ok = HostFileSyscalls().fsync(fd) == 0 || errno == EINVAL;
+  ::close(fd);
+  return ok;
+}
+
 class PosixFiles final : public WindowsFiles {
  public:
   bool FileExists(const std::string& windowsPath) override {
@@ -124,7 +134,8 @@ class PosixFiles final : public WindowsFiles {
     if (targetExists && (failIfExists || S_ISDIR(targetStat.st_mode))) return false;
     if (targetExists && S_ISREG(targetStat.st_mode) && IsLockedByOtherProcess(target)) return false;
 
-    const int in = ::open(source.c_str(), O_RDONLY | O_CLOEXEC);
+    // O_NONBLOCK: a FIFO in the source's place is refused below instead of hanging the run.
+    const int in = ::open(source.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
     if (in < 0) return false;
     struct stat sourceStat {};
     if (::fstat(in, &sourceStat) != 0 || !S_ISREG(sourceStat.st_mode)) {
@@ -212,6 +223,42 @@ class PosixFiles final : public WindowsFiles {
     std::error_code ec;
     fs::create_directories(path, ec);
     return IsDirectory(path);
+  }
+
+  bool LinkFile(const std::string& from, const std::string& to) override {
+    const fs::path source = MapWindowsPath(from);
+    const fs::path target = MapWindowsPath(to);
+    struct stat st {};
+    if (::lstat(source.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
+    // The data behind both names must be on disk before the caller deletes the first name.
+    const int fd = ::open(source.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+    if (fd < 0) return false;
+    const bool synced = HostFileSyscalls().fsync(fd) == 0 || errno == EINVAL;
+    ::close(fd);
+    if (!synced) return false;
+    if (::link(source.c_str(), target.c_str()) != 0) return false;
+    if (!SyncFolderChecked(FolderOf(target))) {
+      ::unlink(target.c_str());
+      return false;
+    }
+    return true;
+  }
+
+  bool MoveFile(const std::string& from, const std::string& to) override {
+    const fs::path source = MapWindowsPath(from);
+    const fs::path target = MapWindowsPath(to);
+    struct stat st {};
+    if (::lstat(source.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
+    struct stat targetStat {};
+    if (::lstat(target.c_str(), &targetStat) == 0) {
+      if (S_ISDIR(targetStat.st_mode)) return false;
+      if (S_ISREG(targetStat.st_mode) && IsLockedByOtherProcess(target)) return false;
+    }
+    return ::rename(source.c_str(), target.c_str()) == 0;
+  }
+
+  bool FlushFolder(const std::string& windowsFolder) override {
+    return SyncFolderChecked(MapWindowsPath(windowsFolder));
   }
 };
 

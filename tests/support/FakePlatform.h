@@ -92,7 +92,7 @@ class FakeSystem : public platform::SystemServices {
 // Real host files, with a hook that can refuse any operation before it runs.
 class HookedFiles : public platform::WindowsFiles {
  public:
-  enum class Op { Exists, Delete, Copy, Append, CreateDirectories };
+  enum class Op { Exists, Delete, Copy, Append, CreateDirectories, Link, Move, FlushFolder };
   // Return true to make the operation fail (Delete/Copy false, Append error 5).
   std::function<bool(Op, const std::string& path)> failWhen;
   std::vector<std::string> deleted;  // paths whose deletion was asked, in order
@@ -116,6 +116,18 @@ class HookedFiles : public platform::WindowsFiles {
   bool CreateDirectories(const std::string& path) override {
     if (failWhen && failWhen(Op::CreateDirectories, path)) return false;
     return platform::HostFiles().CreateDirectories(path);
+  }
+  bool LinkFile(const std::string& from, const std::string& to) override {
+    if (failWhen && failWhen(Op::Link, from)) return false;
+    return platform::HostFiles().LinkFile(from, to);
+  }
+  bool MoveFile(const std::string& from, const std::string& to) override {
+    if (failWhen && failWhen(Op::Move, to)) return false;
+    return platform::HostFiles().MoveFile(from, to);
+  }
+  bool FlushFolder(const std::string& folder) override {
+    if (failWhen && failWhen(Op::FlushFolder, folder)) return false;
+    return platform::HostFiles().FlushFolder(folder);
   }
 };
 
