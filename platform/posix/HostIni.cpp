@@ -10,13 +10,19 @@
 //  - "key=value": the key is everything before the first '=', the value everything after it;
 //    a line without '=' is no key;
 //  - one pair of matching quotes (" or ') around the whole value is removed, inner quotes stay;
-//  - section and key names are compared without regard to ASCII case; when a section or a key
-//    occurs more than once, the first occurrence in the file wins;
+//  - section and key names are compared without regard to ASCII case; only the first section
+//    of a name is read (a later section of the same name is never looked at), and in it the
+//    first occurrence of a key wins;
 //  - the default is returned when the file, the section or the key is missing (a key present
-//    with an empty value gives the empty string).
-#include <fstream>
+//    with an empty value gives the empty string), and when the path names no regular file: a
+//    FIFO, a device or a folder in its place is never read, so it can neither hang the run nor
+//    feed it endless bytes.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <optional>
-#include <sstream>
 #include <string_view>
 
 #include "platform/DriveMapping.h"
@@ -43,11 +49,35 @@ class PosixIni final : public IniReader {
  public:
   std::string ReadString(const std::string& iniWindowsPath, const std::string& section,
                          const std::string& key, const std::string& defaultValue) override {
-    std::ifstream in(MapWindowsPath(iniWindowsPath), std::ios::binary);
-    if (!in) return defaultValue;
-    std::ostringstream content;
-    content << in.rdbuf();
-    return Lookup(content.str(), section, key).value_or(defaultValue);
+    const std::optional<std::string> content = ReadRegularFile(MapWindowsPath(iniWindowsPath));
+    if (!content) return defaultValue;
+    return Lookup(*content, section, key).value_or(defaultValue);
+  }
+
+  // The whole file, or nothing when it cannot be read or is not a regular file. O_NONBLOCK:
+  // opening a FIFO that has no writer must not wait for one.
+  static std::optional<std::string> ReadRegularFile(const std::filesystem::path& path) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+    if (fd < 0) return std::nullopt;
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+      ::close(fd);
+      return std::nullopt;
+    }
+    std::string content;
+    char buffer[16384];
+    for (;;) {
+      const ssize_t n = ::read(fd, buffer, sizeof buffer);
+      if (n < 0 && errno == EINTR) continue;
+      if (n < 0) {
+        ::close(fd);
+        return std::nullopt;
+      }
+      if (n == 0) break;
+      content.append(buffer, static_cast<size_t>(n));
+    }
+    ::close(fd);
+    return content;
   }
 
   static std::optional<std::string> Lookup(const std::string& content, std::string_view section,
@@ -62,6 +92,8 @@ class PosixIni final : public IniReader {
       rest = end == std::string_view::npos ? std::string_view{} : rest.substr(end + 1);
       if (line.empty() || line.front() == ';') continue;
       if (line.front() == '[') {
+        // The first section of the name has ended: Windows looks no further.
+        if (inSection) return std::nullopt;
         const size_t close = line.find(']');
         const std::string_view name =
             Trim(line.substr(1, close == std::string_view::npos ? line.size() - 1 : close - 1));

@@ -1,6 +1,9 @@
 // INI reading as GetPrivateProfileStringA does it, on a temporary Wine prefix.
+#include <sys/stat.h>
+
 #include <QDir>
 #include <QFile>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -10,6 +13,14 @@ class HostIniTest : public QObject {
   Q_OBJECT
 
   QTemporaryDir prefix_;
+
+  QString iniPath() const { return prefix_.path() + "/drive_c/ZelPos/Zelpos.ini"; }
+  void writeIni(const QByteArray& content) {
+    QFile::remove(iniPath());
+    QFile f(iniPath());
+    QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    f.write(content);
+  }
 
  private slots:
   void initTestCase() {
@@ -73,10 +84,11 @@ class HostIniTest : public QObject {
         << QByteArray("[Main]\r\nA=1\r\n[Main]\r\nA=2\r\n") << "Main"
         << "A"
         << "1";
-    QTest::newRow("key in a repeated section")
+    // Only the first section of a name is read, as Windows does.
+    QTest::newRow("key only in a repeated section")
         << QByteArray("[Main]\r\nB=1\r\n[Other]\r\nA=0\r\n[main]\r\nA=2\r\n") << "Main"
         << "A"
-        << "2";
+        << "<default>";
     QTest::newRow("key of another section") << QByteArray("[Other]\r\nA=1\r\n[Main]\r\n") << "Main"
                                             << "A"
                                             << "<default>";
@@ -92,15 +104,40 @@ class HostIniTest : public QObject {
     QTest::newRow("8-bit bytes kept") << QByteArray("[Main]\r\nA=caf\xE9\r\n") << "Main"
                                       << "A" << QString::fromLatin1("caf\xE9");
   }
+  // GetPrivateProfileStringA("Main", "TillNumber", "DEF") as measured under Wine 8.
+  void readTillNumber_data() {
+    QTest::addColumn<QByteArray>("content");
+    QTest::addColumn<QString>("expected");
+    QTest::newRow("first section only")
+        << QByteArray("[Main]\r\nOther=1\r\n[Main]\r\nTillNumber=X\r\n") << "DEF";
+    QTest::newRow("first key") << QByteArray("[Main]\r\nTillNumber=A\r\nTillNumber=B\r\n") << "A";
+    QTest::newRow("quoted, blanks outside")
+        << QByteArray("[Main]\r\nTillNumber=  \"FC  1 - A\"  \r\n") << "FC  1 - A";
+    QTest::newRow("lower case, ';' in the value")
+        << QByteArray("[main]\r\ntillnumber=x ; c\r\n") << "x ; c";
+    QTest::newRow("blanks around the lines")
+        << QByteArray("  [Main]  \r\n  TillNumber = v \r\n") << "v";
+    QTest::newRow("commented out") << QByteArray("[Main]\r\n;TillNumber=v\r\n") << "DEF";
+    QTest::newRow("no '='") << QByteArray("[Main]\r\nTillNumber\r\n") << "DEF";
+    QTest::newRow("LF line ends") << QByteArray("[Main]\nTillNumber=lf\n") << "lf";
+    QTest::newRow("single quotes") << QByteArray("[Main]\r\nTillNumber='q'\r\n") << "q";
+    QTest::newRow("one quote") << QByteArray("[Main]\r\nTillNumber=\"q\r\n") << "\"q";
+  }
+  void readTillNumber() {
+    QFETCH(QByteArray, content);
+    QFETCH(QString, expected);
+    writeIni(content);
+    const std::string value =
+        zel::platform::HostIni().ReadString("c:\\Zelpos\\Zelpos.ini", "Main", "TillNumber", "DEF");
+    QCOMPARE(QString::fromLatin1(value.data(), qsizetype(value.size())), expected);
+  }
+
   void readString() {
     QFETCH(QByteArray, content);
     QFETCH(QString, section);
     QFETCH(QString, key);
     QFETCH(QString, expected);
-    QFile f(prefix_.path() + "/drive_c/ZelPos/Zelpos.ini");
-    QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    f.write(content);
-    f.close();
+    writeIni(content);
     const std::string value = zel::platform::HostIni().ReadString(
         "c:\\Zelpos\\Zelpos.ini", section.toStdString(), key.toStdString(), "<default>");
     QCOMPARE(QString::fromLatin1(value.data(), qsizetype(value.size())), expected);
@@ -113,6 +150,39 @@ class HostIniTest : public QObject {
     QCOMPARE(
         zel::platform::HostIni().ReadString("C:\\NoFolder\\Backup.Ini", "BackUpNu", "Count", ""),
         std::string());
+  }
+
+  // Something other than a regular file in the INI file's place is never read: a FIFO without
+  // a writer would block a plain open or read for ever, a device could feed endless bytes.
+  void specialFileGivesDefault_data() {
+    QTest::addColumn<QString>("kind");
+    QTest::newRow("FIFO") << "fifo";
+    QTest::newRow("folder") << "folder";
+    QTest::newRow("link to a device") << "device";
+  }
+  void specialFileGivesDefault() {
+    QFETCH(QString, kind);
+    const QString path = iniPath();
+    QFile::remove(path);
+    QDir(path).removeRecursively();
+    const auto cleanUp = qScopeGuard([&] {
+      QFile::remove(path);
+      QDir(path).removeRecursively();
+    });
+    if (kind == "fifo") {
+      QCOMPARE(::mkfifo(QFile::encodeName(path).constData(), 0600), 0);
+    } else if (kind == "folder") {
+      QVERIFY(QDir().mkpath(path));
+      QFile inside(path + "/Main");
+      QVERIFY(inside.open(QIODevice::WriteOnly));
+    } else {
+      QVERIFY(QFile::link("/dev/zero", path));
+    }
+    QCOMPARE(zel::platform::HostIni().ReadString("c:\\Zelpos\\Zelpos.ini", "Main", "TillNumber",
+                                                 "<default>"),
+             std::string("<default>"));
+    // A writer that turns up later still finds the FIFO there, unread.
+    if (kind == "fifo") QVERIFY(QFileInfo(path).exists());
   }
 };
 
