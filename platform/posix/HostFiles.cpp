@@ -195,8 +195,16 @@ class PosixFiles final : public WindowsFiles {
     };
 
     // O_NONBLOCK: a FIFO in the file's place must give an error, not hang the run.
-    const int fd = ::open(path.c_str(),
-                          O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOCTTY | O_NONBLOCK, 0644);
+    constexpr int kAppend = O_WRONLY | O_APPEND | O_CLOEXEC | O_NOCTTY | O_NONBLOCK;
+    // Opened first without O_CREAT, to know whether this call makes the file: a new file's name
+    // is durable only once its folder is synced too.
+    bool created = false;
+    int fd = ::open(path.c_str(), kAppend);
+    if (fd < 0 && errno == ENOENT) {
+      fd = ::open(path.c_str(), kAppend | O_CREAT | O_EXCL, 0644);
+      created = fd >= 0;
+      if (fd < 0 && errno == EEXIST) fd = ::open(path.c_str(), kAppend);  // made meanwhile
+    }
     if (fd < 0) return fail(errno);
     struct stat st {};
     if (::fstat(fd, &st) != 0) {
@@ -214,6 +222,13 @@ class PosixFiles final : public WindowsFiles {
     // The caller may power the PC off right after: the bytes must be on disk when this returns.
     // (Devices that cannot sync answer EINVAL; there is nothing to make durable then.)
     if (HostFileSyscalls().fsync(fd) != 0 && errno != EINVAL) return undo(errno);
+    if (created) {
+      const int folder = ::open(FolderOf(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+      const bool synced = folder >= 0 && (HostFileSyscalls().fsync(folder) == 0 || errno == EINVAL);
+      const int err = errno;
+      if (folder >= 0) ::close(folder);
+      if (!synced) return undo(err);
+    }
     if (::close(fd) != 0 && errno != EINTR) return fail(errno);
     return 0;
   }

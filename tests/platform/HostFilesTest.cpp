@@ -9,6 +9,7 @@
 #include <QTemporaryDir>
 #include <QtTest>
 #include <cerrno>
+#include <vector>
 
 #include "platform/WindowsFiles.h"
 #include "platform/posix/FileSyscalls.h"
@@ -39,6 +40,33 @@ int CountingFsync(int fd) {
     return -1;
   }
   return ::fsync(fd);
+}
+
+// What each fsync was given: the file or folder behind the descriptor.
+struct Synced {
+  dev_t dev;
+  ino_t ino;
+  bool folder;
+  bool operator==(const Synced&) const = default;
+};
+std::vector<Synced> g_synced;
+int g_folderFsyncErrno = 0;
+
+int RecordingFsync(int fd) {
+  struct stat st {};
+  if (::fstat(fd, &st) != 0) return -1;
+  g_synced.push_back({st.st_dev, st.st_ino, S_ISDIR(st.st_mode)});
+  if (S_ISDIR(st.st_mode) && g_folderFsyncErrno != 0) {
+    errno = g_folderFsyncErrno;
+    return -1;
+  }
+  return ::fsync(fd);
+}
+
+Synced Identity(const QString& path) {
+  struct stat st {};
+  if (::stat(QFile::encodeName(path).constData(), &st) != 0) return {0, 0, false};
+  return {st.st_dev, st.st_ino, S_ISDIR(st.st_mode)};
 }
 
 // A second process holding an fcntl lock on a file until released.
@@ -252,6 +280,44 @@ class HostFilesTest : public QObject {
     QCOMPARE(read("ZelPos/ZelUtil.Log"),
              code == 0 ? QByteArray("kept\r\na longer line\r\n") : QByteArray("kept\r\n"));
     QCOMPARE(g_fsyncCalls, failWrite ? 0 : 1);
+  }
+
+  // A new log file's name lives in its folder: the folder is synced once, when the append
+  // creates the file; appends to an existing log sync the file only.
+  void appendSyncsTheFolderOfANewFile_data() {
+    QTest::addColumn<bool>("existing");
+    QTest::addColumn<int>("folderErrno");
+    QTest::addColumn<int>("code");
+    QTest::newRow("new log") << false << 0 << 0;
+    QTest::newRow("existing log") << true << 0 << 0;
+    QTest::newRow("new log, folder cannot sync") << false << EINVAL << 0;
+    QTest::newRow("new log, folder sync fails") << false << EIO << 1117;
+  }
+  void appendSyncsTheFolderOfANewFile() {
+    QFETCH(bool, existing);
+    QFETCH(int, folderErrno);
+    QFETCH(int, code);
+    if (existing) write("ZelPos/ZelUtil.Log", "kept\r\n");
+    g_synced.clear();
+    g_folderFsyncErrno = folderErrno;
+    zel::platform::HostFileSyscalls().fsync = RecordingFsync;
+    QCOMPARE(HostFiles().AppendToFile("C:\\ZelPos\\ZelUtil.Log", "line\r\n"), code);
+    const Synced file = Identity(driveC_ + "/ZelPos/ZelUtil.Log");
+    const Synced folder = Identity(driveC_ + "/ZelPos");
+    QVERIFY(folder.folder);
+    if (existing)
+      QCOMPARE(g_synced, std::vector<Synced>{file});
+    else
+      QCOMPARE(g_synced, (std::vector<Synced>{file, folder}));  // the data before the name
+    QCOMPARE(read("ZelPos/ZelUtil.Log"), existing    ? QByteArray("kept\r\nline\r\n")
+                                         : code == 0 ? QByteArray("line\r\n")
+                                                     : QByteArray());
+
+    // The next line goes to the file that is there now: no folder sync again.
+    g_synced.clear();
+    g_folderFsyncErrno = 0;
+    QCOMPARE(HostFiles().AppendToFile("C:\\ZelPos\\ZelUtil.Log", "next\r\n"), 0);
+    QCOMPARE(g_synced, std::vector<Synced>{file});
   }
 
   void errnoMapping_data() {
