@@ -6,7 +6,9 @@ bool TForm1::ShutDownPc(unsigned flags) {
   auto& powerOff = platform().powerOff;
   // Acquiring the right may fail silently; the request is made all the same.
   powerOff.AcquireShutdownRight();
-  return powerOff.RequestShutdown(flags);
+  // Returns at once: a slow power manager must not freeze the window, and nothing here waits
+  // for its answer.
+  return powerOff.RequestShutdownThen(flags, {});
 }
 
 void TForm1::AskShutDownAll() {

@@ -2,7 +2,10 @@
 
 #include <QDBusError>
 #include <QDBusMessage>
+#include <QDBusPendingCallWatcher>
+#include <QObject>
 #include <QVariant>
+#include <algorithm>
 
 namespace zel::platform {
 
@@ -18,50 +21,108 @@ constexpr unsigned kForce = 4;
 constexpr unsigned kPowerOff = 8;
 constexpr qulonglong kSkipInhibitors = qulonglong{1} << 4;
 
-QDBusMessage Call(const QDBusConnection& bus, const QString& method, const QVariantList& args) {
+QDBusMessage ManagerCall(const QString& method, const QVariantList& args) {
   QDBusMessage message = QDBusMessage::createMethodCall(kService, kPath, kManager, method);
   message.setArguments(args);
   message.setInteractiveAuthorizationAllowed(false);
-  return bus.call(message, QDBus::Block, LogindPowerOff::kReplyTimeoutMs);
+  return message;
 }
 
 }  // namespace
 
-LogindPowerOff::LogindPowerOff() : bus_(QDBusConnection::systemBus()) {}
+struct LogindPowerOff::Request {
+  QString verb;  // "PowerOff" or "Reboot"
+  bool plainTried = false;
+  Answer answered;
 
-LogindPowerOff::LogindPowerOff(const QDBusConnection& bus) : bus_(bus) {}
+  void Deliver(bool accepted) {
+    if (!answered) return;
+    Answer once = std::move(answered);
+    answered = nullptr;
+    once(accepted);
+  }
+};
+
+LogindPowerOff::LogindPowerOff() : LogindPowerOff(QDBusConnection::systemBus()) {}
+
+LogindPowerOff::LogindPowerOff(const QDBusConnection& bus, int replyTimeoutMs)
+    : bus_(bus), replyTimeoutMs_(replyTimeoutMs), context_(std::make_unique<QObject>()) {}
+
+LogindPowerOff::~LogindPowerOff() {
+  for (auto& entry : inFlight_) entry.second->answered = nullptr;
+  AwaitAnswers();
+}
 
 void LogindPowerOff::AcquireShutdownRight() {
   if (!bus_.isConnected()) return;
-  Call(bus_, QStringLiteral("CanPowerOff"), {});
+  bus_.send(ManagerCall(QStringLiteral("CanPowerOff"), {}));
 }
 
 bool LogindPowerOff::RequestShutdown(unsigned flags) {
-  QString verb;
+  bool accepted = false;
+  if (!RequestShutdownThen(flags, [&accepted](bool answer) { accepted = answer; })) return false;
+  AwaitAnswers();
+  return accepted;
+}
+
+bool LogindPowerOff::RequestShutdownThen(unsigned flags, Answer answered) {
+  auto request = std::make_shared<Request>();
+  request->answered = std::move(answered);
   if (flags & kPowerOff)
-    verb = QStringLiteral("PowerOff");
+    request->verb = QStringLiteral("PowerOff");
   else if (flags & kReboot)
-    verb = QStringLiteral("Reboot");
+    request->verb = QStringLiteral("Reboot");
   else if (flags & kShutdown)
-    verb = QStringLiteral("PowerOff");
-  else
+    request->verb = QStringLiteral("PowerOff");
+  if (request->verb.isEmpty() || !bus_.isConnected()) {
+    request->Deliver(false);
     return false;
-  if (!bus_.isConnected()) return false;
-
+  }
   const qulonglong logindFlags = (flags & kForce) ? kSkipInhibitors : 0;
-  QDBusMessage reply =
-      Call(bus_, verb + QStringLiteral("WithFlags"), {QVariant::fromValue(logindFlags)});
-  if (reply.type() == QDBusMessage::ReplyMessage) return true;
+  Send(request, request->verb + QStringLiteral("WithFlags"), {QVariant::fromValue(logindFlags)});
+  return true;
+}
 
+void LogindPowerOff::Send(const std::shared_ptr<Request>& request, const QString& method,
+                          const QVariantList& args) {
+  const QDBusPendingCall call = bus_.asyncCall(ManagerCall(method, args), replyTimeoutMs_);
+  auto* watcher = new QDBusPendingCallWatcher(call, context_.get());
+  inFlight_.emplace_back(watcher, request);
+  QObject::connect(watcher, &QDBusPendingCallWatcher::finished, context_.get(),
+                   [this](QDBusPendingCallWatcher* done) { Finished(done); });
+}
+
+void LogindPowerOff::Finished(QDBusPendingCallWatcher* watcher) {
+  const auto entry = std::find_if(inFlight_.begin(), inFlight_.end(),
+                                  [watcher](const auto& e) { return e.first == watcher; });
+  if (entry == inFlight_.end() || !watcher->isFinished()) return;
+  const std::shared_ptr<Request> request = entry->second;
+  inFlight_.erase(entry);
+  const QDBusMessage reply = watcher->reply();
+  watcher->deleteLater();
+  if (reply.type() == QDBusMessage::ReplyMessage) {
+    request->Deliver(true);
+    return;
+  }
   // logind before 248 lacks the WithFlags methods; before 256 it rejects the skip flag as an
   // invalid argument. The plain methods override inhibitors where polkit allows it.
   const QString error = reply.errorName();
-  if (error == QDBusError::errorString(QDBusError::UnknownMethod) ||
-      error == QDBusError::errorString(QDBusError::InvalidArgs)) {
-    reply = Call(bus_, verb, {QVariant(false)});
-    return reply.type() == QDBusMessage::ReplyMessage;
+  if (!request->plainTried && (error == QDBusError::errorString(QDBusError::UnknownMethod) ||
+                               error == QDBusError::errorString(QDBusError::InvalidArgs))) {
+    request->plainTried = true;
+    Send(request, request->verb, {QVariant(false)});
+    return;
   }
-  return false;
+  // An error reply, or none within the timeout (NoReply): refused.
+  request->Deliver(false);
+}
+
+void LogindPowerOff::AwaitAnswers() {
+  while (!inFlight_.empty()) {
+    QDBusPendingCallWatcher* watcher = inFlight_.front().first;
+    watcher->waitForFinished();  // bounded by the call's reply timeout; delivers `finished`
+    Finished(watcher);           // in case the signal was not delivered by the wait
+  }
 }
 
 }  // namespace zel::platform

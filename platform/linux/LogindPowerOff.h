@@ -1,8 +1,14 @@
 #pragma once
 // Powering the PC off through systemd-logind on the system D-Bus.
 #include <QDBusConnection>
+#include <memory>
+#include <utility>
+#include <vector>
 
 #include "platform/PowerOff.h"
+
+class QDBusPendingCallWatcher;
+class QObject;
 
 namespace zel::platform {
 
@@ -12,23 +18,40 @@ namespace zel::platform {
 //   force (4) -> skip inhibitor locks (SD_LOGIND_SKIP_INHIBITORS).
 // Nothing ever asks for interactive authentication. Flags naming none of 1, 2 and 8 (a log-off)
 // are not a power-off and are refused without a call.
+//
+// Calls go out without blocking: a logind that is slow or hung never freezes the window, which
+// keeps drawing while the answer is on its way. Answers come from the event loop of the thread
+// that made the request.
 class LogindPowerOff : public PowerOff {
  public:
   // The system bus; QDBusConnection honours $DBUS_SYSTEM_BUS_ADDRESS.
   LogindPowerOff();
-  explicit LogindPowerOff(const QDBusConnection& bus);
+  explicit LogindPowerOff(const QDBusConnection& bus, int replyTimeoutMs = kReplyTimeoutMs);
+  // Waits for the requests still on their way (at most their reply timeouts), so that a program
+  // closed right after asking does not lose its power-off; their answers are dropped.
+  ~LogindPowerOff() override;
 
-  // CanPowerOff, asked and ignored: it lets polkit and logind see the request coming; a failure
-  // is silent.
+  // CanPowerOff, sent and not awaited: it lets polkit and logind see the request coming.
   void AcquireShutdownRight() override;
   // PowerOffWithFlags/RebootWithFlags; a logind too old for the method or for the skip flag gets
-  // PowerOff(false)/Reboot(false). True only when logind replied without an error.
+  // PowerOff(false)/Reboot(false). Accepted only when logind replied without an error.
+  // RequestShutdown waits for that answer; RequestShutdownThen returns at once.
   bool RequestShutdown(unsigned flags) override;
+  bool RequestShutdownThen(unsigned flags, Answer answered) override;
+  void AwaitAnswers() override;
 
   static constexpr int kReplyTimeoutMs = 5000;
 
  private:
+  struct Request;
+  void Send(const std::shared_ptr<Request>& request, const QString& method,
+            const QVariantList& args);
+  void Finished(QDBusPendingCallWatcher* watcher);
+
   QDBusConnection bus_;
+  int replyTimeoutMs_;
+  std::unique_ptr<QObject> context_;  // owns the watchers; their signals die with it
+  std::vector<std::pair<QDBusPendingCallWatcher*, std::shared_ptr<Request>>> inFlight_;
 };
 
 }  // namespace zel::platform

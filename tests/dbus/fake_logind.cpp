@@ -6,8 +6,10 @@
 //   refuse  the power-off and reboot methods fail with AccessDenied, as polkit refusing does
 //   old     a logind without the *WithFlags methods (UnknownMethod)
 //   noskip  a logind that has *WithFlags but rejects flags it does not know (InvalidArgs)
+//   slow    every call succeeds, each answered only after --delay milliseconds
+//   hang    no call is ever answered (the caller's reply timeout decides)
 //
-//   fake_logind --address <bus address> --mode <mode> --log <file>
+//   fake_logind --address <bus address> --mode <mode> --log <file> [--delay <ms>]
 // Prints "ready" once the name is owned.
 #include <QCoreApplication>
 #include <QDBusConnection>
@@ -16,6 +18,7 @@
 #include <QDBusMessage>
 #include <QFile>
 #include <QTextStream>
+#include <QTimer>
 #include <cstdio>
 
 class Manager : public QObject, protected QDBusContext {
@@ -23,7 +26,8 @@ class Manager : public QObject, protected QDBusContext {
   Q_CLASSINFO("D-Bus Interface", "org.freedesktop.login1.Manager")
 
  public:
-  Manager(QString mode, QString logPath) : mode_(std::move(mode)), log_(logPath) {}
+  Manager(QString mode, QString logPath, int delayMs)
+      : mode_(std::move(mode)), log_(logPath), delayMs_(delayMs) {}
 
   bool OpenLog() { return log_.open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Text); }
 
@@ -44,6 +48,14 @@ class Manager : public QObject, protected QDBusContext {
     const bool interactive = message().isInteractiveAuthorizationAllowed();
     QTextStream(&log_) << call << " interactive=" << (interactive ? "true" : "false") << '\n';
     log_.flush();
+    if (mode_ == QLatin1String("slow")) {
+      setDelayedReply(true);
+      QTimer::singleShot(delayMs_, this, [bus = connection(), reply = message().createReply()] {
+        bus.send(reply);
+      });
+    } else if (mode_ == QLatin1String("hang")) {
+      setDelayedReply(true);  // and never answered
+    }
   }
   void Plain(const QString& method, bool interactive) {
     Record(method + (interactive ? QStringLiteral(" true") : QStringLiteral(" false")));
@@ -62,6 +74,7 @@ class Manager : public QObject, protected QDBusContext {
 
   QString mode_;
   QFile log_;
+  int delayMs_;
 };
 
 int main(int argc, char** argv) {
@@ -74,10 +87,12 @@ int main(int argc, char** argv) {
   const QString address = option("--address");
   const QString mode = option("--mode");
   const QString logPath = option("--log");
+  const int delayMs = option("--delay").isEmpty() ? 1000 : option("--delay").toInt();
   if (address.isEmpty() || logPath.isEmpty() ||
-      !QStringList{"accept", "refuse", "old", "noskip"}.contains(mode)) {
+      !QStringList{"accept", "refuse", "old", "noskip", "slow", "hang"}.contains(mode)) {
     std::fprintf(stderr,
-                 "usage: fake_logind --address A --mode accept|refuse|old|noskip --log F\n");
+                 "usage: fake_logind --address A --mode accept|refuse|old|noskip|slow|hang "
+                 "--log F [--delay MS]\n");
     return 2;
   }
 
@@ -86,7 +101,7 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "fake_logind: cannot connect to %s\n", qPrintable(address));
     return 3;
   }
-  Manager manager(mode, logPath);
+  Manager manager(mode, logPath, delayMs);
   if (!manager.OpenLog()) {
     std::fprintf(stderr, "fake_logind: cannot write %s\n", qPrintable(logPath));
     return 3;
