@@ -89,6 +89,17 @@ void SessionLocks::CheckFolder(const fs::path& dir) {
   }
 }
 
+void SessionLocks::CheckFolderInUse(const fs::path& dir) const {
+  for (const char* name : {kParadoxLck, kPdoxUsrsLck}) {
+    const auto found = FindIgnoringCase(dir, name);
+    if (!found || IsOurs(*found)) continue;
+    if (platform::IsLockedByOtherProcess(*found)) {
+      throw EngineError(ErrorCode::DirectoryBusy,
+                        "Directory is busy (lock file in use by another program)", found->string());
+    }
+  }
+}
+
 void SessionLocks::Hold(const fs::path& file, bool isNetFile) {
   if (const Held* h = Find(file)) {
     // Still ours: take the lock again in case a descriptor closed elsewhere in this process

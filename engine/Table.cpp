@@ -82,14 +82,19 @@ void Table::Open() {
   }
   Session::State& state = *session_.state_;
   const fs::path dir = dbFile.parent_path();
-  state.locks.CheckFolder(dir);
+  if (inspectOnly_)
+    state.locks.CheckFolderInUse(dir);
+  else
+    state.locks.CheckFolder(dir);
   for (const fs::path& file : ExistingTableFiles(dbFile)) {
     if (platform::IsLockedByOtherProcess(file)) {
       throw EngineError(ErrorCode::TableBusy, "Table is busy (file in use by another program)",
                         file.string());
     }
   }
-  state.locks.Acquire(dir, NetworkControlFile());
+  // Lock files are how writers keep out of each other's way; an inspection writes nothing, so
+  // it makes none and leaves a read-only or backup folder exactly as it found it.
+  if (!inspectOnly_) state.locks.Acquire(dir, NetworkControlFile());
   VerifyTable(dbFile, indexName_);
   open_ = std::make_unique<OpenState>(OpenState{dbFile});
   state.tables.push_back(this);

@@ -26,6 +26,12 @@ class Table {
   // Empty: the primary index. Else a secondary index by its stored name or field name.
   void SetIndexName(const std::string& name) { indexName_ = name; }
   const std::string& IndexName() const noexcept { return indexName_; }
+  // Inspect-only: Open verifies the table exactly as usual but takes no lock and writes nothing
+  // in the table's folder (nor the network control file), for copies that must stay untouched
+  // such as a shift backup. Lock files found there that no live process holds are leftovers and
+  // are ignored; one that a live process holds still makes the folder busy.
+  void SetInspectOnly(bool inspectOnly) { inspectOnly_ = inspectOnly; }
+  bool InspectOnly() const noexcept { return inspectOnly_; }
 
   // Starts the session when it is closed, then verifies the table under the index; raises
   // EngineError exactly when the table or the index is unusable.
@@ -44,8 +50,25 @@ class Table {
   std::string databaseName_;
   std::string tableName_;
   std::string indexName_;
+  bool inspectOnly_ = false;
   struct OpenState;
   std::unique_ptr<OpenState> open_;
+};
+
+// Makes a table inspect-only for a scope and gives it back its former mode afterwards, also when
+// the scope is left by an error.
+class InspectOnlyScope {
+ public:
+  explicit InspectOnlyScope(Table& table) : table_(table), was_(table.InspectOnly()) {
+    table_.SetInspectOnly(true);
+  }
+  ~InspectOnlyScope() { table_.SetInspectOnly(was_); }
+  InspectOnlyScope(const InspectOnlyScope&) = delete;
+  InspectOnlyScope& operator=(const InspectOnlyScope&) = delete;
+
+ private:
+  Table& table_;
+  bool was_;
 };
 
 }  // namespace zel::engine
