@@ -11,8 +11,13 @@ class WindowsFiles {
   // True only for an existing regular file, never for a directory (FindFirstFileA as used here).
   virtual bool FileExists(const std::string& windowsPath) = 0;
   // DeleteFileA: true when the file was removed. A file that another live process holds locked
-  // is in use and is not deleted, as on Windows.
+  // or has open is in use and is not deleted, as on Windows. Finding the open files means a
+  // look at every process, so a series of deletions shares one look through a DeletionBatch.
   virtual bool DeleteFile(const std::string& windowsPath) = 0;
+  // Between these calls (nested calls count), deletions reuse one look at which files other
+  // processes have open, taken at the first deletion; use DeletionBatch rather than these.
+  virtual void BeginDeletionBatch() = 0;
+  virtual void EndDeletionBatch() = 0;
   // CopyFileA: true when `to` now holds a complete copy of `from`; an existing `to` is
   // overwritten unless failIfExists.
   virtual bool CopyFile(const std::string& from, const std::string& to, bool failIfExists) = 0;
@@ -32,6 +37,19 @@ class WindowsFiles {
   // Makes the renames, links and deletions made in a folder durable (a forced power-off may
   // follow). False when the folder cannot be synced.
   virtual bool FlushFolder(const std::string& windowsFolder) = 0;
+};
+
+// One batch of deletions for as long as it lives: a program that opens one of the files after
+// the batch's first deletion is not seen, so a batch should cover deletions made together.
+class DeletionBatch {
+ public:
+  explicit DeletionBatch(WindowsFiles& files) : files_(files) { files_.BeginDeletionBatch(); }
+  ~DeletionBatch() { files_.EndDeletionBatch(); }
+  DeletionBatch(const DeletionBatch&) = delete;
+  DeletionBatch& operator=(const DeletionBatch&) = delete;
+
+ private:
+  WindowsFiles& files_;
 };
 
 // The real implementation on the host file system.

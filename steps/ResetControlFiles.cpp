@@ -7,6 +7,7 @@
 
 #include "catalogue/Catalogue.h"
 #include "engine/Session.h"
+#include "platform/WindowsFiles.h"
 #include "ui/MainScreen.h"
 
 namespace {
@@ -29,18 +30,23 @@ void TForm1::ResetControlFiles() {
   RepaintList(lst1);  // drawn after the close even when it added no line
   platform().system.Sleep(1000);
 
-  // Runs whatever the POS close found; StepOk starts false, so it is not guarded.
-  if (!DeleteNetFile()) AskShutDownAll();
-  RepaintList(lst1);
+  {
+    // The deletions share one look at which files other programs have open.
+    zel::platform::DeletionBatch batch(platform().files);
 
-  // After the first failure every later operation is skipped, so the power-off warning comes
-  // at most once.
-  for (std::string_view folderName : zel::catalogue::LockResetOrder()) {
-    const std::string folder(folderName);
-    if (StepOk && !DeleteParadoxLock(folder)) AskShutDownAll();
+    // Runs whatever the POS close found; StepOk starts false, so it is not guarded.
+    if (!DeleteNetFile()) AskShutDownAll();
     RepaintList(lst1);
-    if (StepOk && !DeleteUsersLock(folder)) AskShutDownAll();
-    RepaintList(lst1);
+
+    // After the first failure every later operation is skipped, so the power-off warning comes
+    // at most once.
+    for (std::string_view folderName : zel::catalogue::LockResetOrder()) {
+      const std::string folder(folderName);
+      if (StepOk && !DeleteParadoxLock(folder)) AskShutDownAll();
+      RepaintList(lst1);
+      if (StepOk && !DeleteUsersLock(folder)) AskShutDownAll();
+      RepaintList(lst1);
+    }
   }
 
   if (StepOk && !TestControlTable(std::string(zel::catalogue::kControlFolder),
@@ -148,6 +154,7 @@ void TForm1::ClearLockFiles(const std::string& folder) {
   const std::string paradoxLock = "c:\\zelpos\\" + folder + "\\PARADOX.LCK";
   const std::string usersLock = "c:\\zelpos\\" + folder + "\\PDOXUSRS.LCK";
   const std::string netFile = "c:\\PDOXUSRS.NET";
+  zel::platform::DeletionBatch batch(files);
   if (files.FileExists(paradoxLock)) files.DeleteFile(paradoxLock);
   if (files.FileExists(usersLock)) files.DeleteFile(usersLock);
   if (files.FileExists(netFile)) files.DeleteFile(netFile);

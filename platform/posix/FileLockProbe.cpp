@@ -1,10 +1,14 @@
 #include "platform/posix/FileLockProbe.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <atomic>
 #include <cstring>
+#include <string>
 
 namespace zel::platform {
 
@@ -28,6 +32,66 @@ bool IsLockedByOtherProcess(const std::filesystem::path& file) {
   const bool locked = ::fcntl(fd, F_GETLK, &probe) == 0 && probe.l_type != F_UNLCK;
   ::close(fd);
   return locked;
+}
+
+}  // namespace zel::platform
+
+namespace zel::platform {
+namespace {
+
+std::atomic<std::size_t> g_openFilesScans{0};
+
+bool IsProcessId(const char* name) {
+  if (*name == '\0') return false;
+  for (; *name; ++name)
+    if (*name < '0' || *name > '9') return false;
+  return true;
+}
+
+}  // namespace
+
+OpenFilesSnapshot OpenFilesSnapshot::Take() {
+  ++g_openFilesScans;
+  OpenFilesSnapshot snapshot;
+  DIR* proc = ::opendir("/proc");
+  if (!proc) return snapshot;
+  const std::string self = std::to_string(::getpid());
+  while (const dirent* process = ::readdir(proc)) {
+    if (!IsProcessId(process->d_name) || self == process->d_name) continue;
+    const std::string fdFolder = std::string("/proc/") + process->d_name + "/fd";
+    DIR* fds = ::opendir(fdFolder.c_str());
+    if (!fds) continue;  // another user's process, or one that has just ended
+    const int fdsFd = ::dirfd(fds);
+    while (const dirent* fd = ::readdir(fds)) {
+      if (fd->d_name[0] == '.') continue;
+      // Only descriptors of files named in a file system (the link reads as a path); sockets,
+      // pipes and anonymous inodes are no one's files, and skipping them saves a stat each.
+      char target[8];
+      if (::readlinkat(fdsFd, fd->d_name, target, sizeof target) <= 0 || target[0] != '/') continue;
+      struct stat st {};
+      if (::fstatat(fdsFd, fd->d_name, &st, 0) != 0 || !S_ISREG(st.st_mode)) continue;
+      snapshot.open_.push_back(
+          {static_cast<unsigned long long>(st.st_dev), static_cast<unsigned long long>(st.st_ino)});
+    }
+    ::closedir(fds);
+  }
+  ::closedir(proc);
+  std::sort(snapshot.open_.begin(), snapshot.open_.end());
+  snapshot.open_.erase(std::unique(snapshot.open_.begin(), snapshot.open_.end()),
+                       snapshot.open_.end());
+  return snapshot;
+}
+
+bool OpenFilesSnapshot::IsOpen(const std::filesystem::path& file) const {
+  struct stat st {};
+  if (::stat(file.c_str(), &st) != 0) return false;
+  const Id id{static_cast<unsigned long long>(st.st_dev),
+              static_cast<unsigned long long>(st.st_ino)};
+  return std::binary_search(open_.begin(), open_.end(), id);
+}
+
+std::size_t OpenFilesScanCount() {
+  return g_openFilesScans.load();
 }
 
 }  // namespace zel::platform

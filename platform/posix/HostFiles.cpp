@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <optional>
 #include <string>
 #include <system_error>
 #include <vector>
@@ -120,10 +121,16 @@ class PosixFiles final : public WindowsFiles {
     const fs::path path = MapWindowsPath(windowsPath);
     struct stat st {};
     if (::lstat(path.c_str(), &st) != 0 || S_ISDIR(st.st_mode)) return false;
-    // Windows refuses to delete a file that another program has open; here a program holding
-    // it shows by its lock.
-    if (S_ISREG(st.st_mode) && IsLockedByOtherProcess(path)) return false;
+    // Windows refuses to delete a file that another program has open; here such a program
+    // shows by its lock or by a descriptor of the file.
+    if (S_ISREG(st.st_mode) && (IsLockedByOtherProcess(path) || IsOpenElsewhere(path)))
+      return false;
     return ::unlink(path.c_str()) == 0;
+  }
+
+  void BeginDeletionBatch() override { ++batchDepth_; }
+  void EndDeletionBatch() override {
+    if (batchDepth_ > 0 && --batchDepth_ == 0) batchOpenFiles_.reset();
   }
 
   bool CopyFile(const std::string& from, const std::string& to, bool failIfExists) override {
@@ -275,6 +282,16 @@ class PosixFiles final : public WindowsFiles {
   bool FlushFolder(const std::string& windowsFolder) override {
     return SyncFolderChecked(MapWindowsPath(windowsFolder));
   }
+
+ private:
+  bool IsOpenElsewhere(const fs::path& file) {
+    if (batchDepth_ == 0) return OpenFilesSnapshot::Take().IsOpen(file);
+    if (!batchOpenFiles_) batchOpenFiles_ = OpenFilesSnapshot::Take();
+    return batchOpenFiles_->IsOpen(file);
+  }
+
+  int batchDepth_ = 0;
+  std::optional<OpenFilesSnapshot> batchOpenFiles_;  // taken at a batch's first deletion
 };
 
 }  // namespace

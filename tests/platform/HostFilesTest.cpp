@@ -9,9 +9,11 @@
 #include <QTemporaryDir>
 #include <QtTest>
 #include <cerrno>
+#include <optional>
 #include <vector>
 
 #include "platform/WindowsFiles.h"
+#include "platform/posix/FileLockProbe.h"
 #include "platform/posix/FileSyscalls.h"
 #include "platform/posix/WindowsErrors.h"
 
@@ -69,10 +71,11 @@ Synced Identity(const QString& path) {
   return {st.st_dev, st.st_ino, S_ISDIR(st.st_mode)};
 }
 
-// A second process holding an fcntl lock on a file until released.
+// A second process holding a file until released: with an fcntl lock, or (lock false) only
+// open, as Wine holds every file a Windows program has open.
 class LockHolder {
  public:
-  explicit LockHolder(const QByteArray& path) {
+  explicit LockHolder(const QByteArray& path, bool takeLock = true) {
     int toChild[2];
     int fromChild[2];
     if (::pipe(toChild) != 0 || ::pipe(fromChild) != 0) return;
@@ -82,7 +85,7 @@ class LockHolder {
       struct flock lock {};
       lock.l_type = F_WRLCK;
       lock.l_whence = SEEK_SET;
-      char ready = (fd >= 0 && ::fcntl(fd, F_SETLK, &lock) == 0) ? 'y' : 'n';
+      char ready = (fd >= 0 && (!takeLock || ::fcntl(fd, F_SETLK, &lock) == 0)) ? 'y' : 'n';
       (void)::write(fromChild[1], &ready, 1);
       char done;
       (void)::read(toChild[0], &done, 1);
@@ -102,7 +105,7 @@ class LockHolder {
     ::close(release_);
     ::waitpid(pid_, nullptr, 0);
   }
-  bool locked() const { return locked_; }
+  bool holding() const { return locked_; }
 
  private:
   pid_t pid_ = -1;
@@ -167,11 +170,84 @@ class HostFilesTest : public QObject {
     write("ZelPos/TEMPDATA/PARADOX.LCK", "lock");
     {
       LockHolder holder(QFile::encodeName(driveC_ + "/ZelPos/TEMPDATA/PARADOX.LCK"));
-      QVERIFY(holder.locked());
+      QVERIFY(holder.holding());
       QVERIFY(!HostFiles().DeleteFile("C:\\ZelPos\\TEMPDATA\\PARADOX.LCK"));
       QVERIFY(QFile::exists(driveC_ + "/ZelPos/TEMPDATA/PARADOX.LCK"));
     }
     QVERIFY(HostFiles().DeleteFile("C:\\ZelPos\\TEMPDATA\\PARADOX.LCK"));
+  }
+
+  // Windows refuses to delete a file another program has open even without a lock; a file
+  // open only in this process, or nowhere, goes.
+  void deleteRefusesFileOpenInAnotherProcess_data() {
+    QTest::addColumn<QString>("openIn");
+    QTest::addColumn<bool>("inBatch");
+    QTest::addColumn<bool>("deleted");
+    for (const bool batch : {false, true}) {
+      const char* how = batch ? "in a batch" : "alone";
+      QTest::addRow("open in another process, %s", how) << "other" << batch << false;
+      QTest::addRow("open in this process, %s", how) << "self" << batch << true;
+      QTest::addRow("open nowhere, %s", how) << "none" << batch << true;
+    }
+  }
+  void deleteRefusesFileOpenInAnotherProcess() {
+    QFETCH(QString, openIn);
+    QFETCH(bool, inBatch);
+    QFETCH(bool, deleted);
+    write("PDOXUSRS.NET", "net");
+    const QByteArray host = QFile::encodeName(driveC_ + "/PDOXUSRS.NET");
+    std::optional<LockHolder> other;
+    if (openIn == "other") {
+      other.emplace(host, false);
+      QVERIFY(other->holding());
+    }
+    const int own = openIn == "self" ? ::open(host.constData(), O_RDWR | O_CLOEXEC) : -1;
+    std::optional<zel::platform::DeletionBatch> batch;
+    if (inBatch) batch.emplace(HostFiles());
+    QCOMPARE(HostFiles().DeleteFile("C:\\PDOXUSRS.NET"), deleted);
+    QCOMPARE(QFile::exists(driveC_ + "/PDOXUSRS.NET"), !deleted);
+    if (own >= 0) ::close(own);
+    batch.reset();
+    other.reset();
+    if (!deleted) QVERIFY(HostFiles().DeleteFile("C:\\PDOXUSRS.NET"));  // once it is closed
+  }
+
+  // The look at other processes' open files costs a /proc scan: a batch makes one, at its first
+  // deletion, however many files it deletes; outside a batch each deletion makes its own.
+  void deletionBatchScansOnce() {
+    const QStringList names{"PARADOX.LCK", "PDOXUSRS.LCK", "A.DB", "A.PX"};
+    const auto writeAll = [&] {
+      for (const QString& name : names) write("ZelPos/TEMPDATA/" + name, "x");
+    };
+    const auto deleteAll = [&] {
+      for (const QString& name : names)
+        QVERIFY(HostFiles().DeleteFile(("C:\\ZelPos\\TEMPDATA\\" + name).toStdString()));
+    };
+    using zel::platform::OpenFilesScanCount;
+
+    writeAll();
+    std::size_t before = OpenFilesScanCount();
+    {
+      zel::platform::DeletionBatch batch(HostFiles());
+      QCOMPARE(OpenFilesScanCount(), before);  // nothing deleted yet, nothing scanned
+      deleteAll();
+      zel::platform::DeletionBatch nested(HostFiles());
+      QVERIFY(!HostFiles().DeleteFile("C:\\ZelPos\\TEMPDATA\\A.DB"));  // gone already
+    }
+    QCOMPARE(OpenFilesScanCount(), before + 1);
+
+    writeAll();
+    before = OpenFilesScanCount();
+    deleteAll();
+    QCOMPARE(OpenFilesScanCount(), before + std::size_t(names.size()));
+
+    // A later batch looks afresh: a file opened elsewhere since the last batch is seen.
+    write("ZelPos/TEMPDATA/A.DB", "x");
+    { zel::platform::DeletionBatch earlier(HostFiles()); }
+    LockHolder holder(QFile::encodeName(driveC_ + "/ZelPos/TEMPDATA/A.DB"), false);
+    QVERIFY(holder.holding());
+    zel::platform::DeletionBatch batch(HostFiles());
+    QVERIFY(!HostFiles().DeleteFile("C:\\ZelPos\\TEMPDATA\\A.DB"));
   }
 
   void copyFile() {

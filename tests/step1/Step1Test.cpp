@@ -188,17 +188,27 @@ class Step1Test : public QObject {
   // A file that stays: its failed line, one warning, the power-off, nothing touched afterwards.
   void undeletableFile_data() {
     QTest::addColumn<QString>("undeletable");
-    QTest::addColumn<bool>("heldByProcess");  // else the delete is made to fail
+    QTest::addColumn<QString>("heldBy");  // "lock" or "open" by another process; else the
+                                          // delete is made to fail
     QTest::addColumn<QStringList>("fileLines");
     QTest::addColumn<QStringList>("untouched");
 
     QTest::newRow("network control file")
-        << "PDOXUSRS.NET" << false
+        << "PDOXUSRS.NET"
+        << ""
+        << QStringList{"Deleting PDOXUSRS.NET File.........",
+                       "Deleting PDOXUSRS.NET File.........Failed"}
+        << kLockFiles.mid(0, 10);
+    // A POS that ignored the close request still has the file open, without a lock.
+    QTest::newRow("network control file open in a running POS")
+        << "PDOXUSRS.NET"
+        << "open"
         << QStringList{"Deleting PDOXUSRS.NET File.........",
                        "Deleting PDOXUSRS.NET File.........Failed"}
         << kLockFiles.mid(0, 10);
     QTest::newRow("PARADOX.LCK of DISPDATA")
-        << "ZELPOS/DISPDATA/PARADOX.LCK" << false
+        << "ZELPOS/DISPDATA/PARADOX.LCK"
+        << ""
         << kNetDone + QStringList{"Deleting c:\\ZELPOS\\DISPDATA\\PARADOX.LCK .........",
                                   "Deleting C:\\ZELPOS\\DISPDATA \\PARADOX.LCK .........Failed"}
         << kLockFiles.mid(1, 9);
@@ -208,14 +218,16 @@ class Step1Test : public QObject {
                     "Deleting C:\\ZELPOS\\CONFIGDATA\\PARADOX.LCK .........Done",
                     "Deleting C:\\ZELPOS\\CONFIGDATA\\PDOXUSRS.LCK .........",
                     "Deleting C:\\ZELPOS\\CONFIGDATAPDOXUSRS.LCK .........Failed"};
-    QTest::newRow("PDOXUSRS.LCK of CONFIGDATA")
-        << "ZELPOS/CONFIGDATA/PDOXUSRS.LCK" << false << configLines << kLockFiles.mid(6, 4);
+    QTest::newRow("PDOXUSRS.LCK of CONFIGDATA") << "ZELPOS/CONFIGDATA/PDOXUSRS.LCK"
+                                                << "" << configLines << kLockFiles.mid(6, 4);
     QTest::newRow("PDOXUSRS.LCK of CONFIGDATA held by a running POS")
-        << "ZELPOS/CONFIGDATA/PDOXUSRS.LCK" << true << configLines << kLockFiles.mid(6, 4);
+        << "ZELPOS/CONFIGDATA/PDOXUSRS.LCK"
+        << "lock" << configLines << kLockFiles.mid(6, 4);
   }
   void undeletableFile() {
     QFETCH(QString, undeletable);
-    QFETCH(bool, heldByProcess);
+    QFETCH(QString, heldBy);
+    const bool heldByProcess = !heldBy.isEmpty();
     QFETCH(QStringList, fileLines);
     QFETCH(QStringList, untouched);
     Station station;
@@ -224,9 +236,11 @@ class Step1Test : public QObject {
 
     QProcess holder;
     if (heldByProcess) {
-      holder.start(QStringLiteral(ZEL_HOLD_LOCK), {station.Host(undeletable)});
+      holder.start(QStringLiteral(ZEL_HOLD_LOCK),
+                   heldBy == "open" ? QStringList{"--open", station.Host(undeletable)}
+                                    : QStringList{station.Host(undeletable)});
       QVERIFY(holder.waitForReadyRead(5000));
-      QCOMPARE(holder.readLine(), QByteArray("locked\n"));
+      QCOMPARE(holder.readLine(), heldBy == "open" ? QByteArray("open\n") : "locked\n");
     } else {
       station.MakeUndeletable(undeletable);
     }

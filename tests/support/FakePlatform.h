@@ -105,6 +105,8 @@ class HookedFiles : public platform::WindowsFiles {
     if (failWhen && failWhen(Op::Delete, path)) return false;
     return platform::HostFiles().DeleteFile(path);
   }
+  void BeginDeletionBatch() override { platform::HostFiles().BeginDeletionBatch(); }
+  void EndDeletionBatch() override { platform::HostFiles().EndDeletionBatch(); }
   bool CopyFile(const std::string& from, const std::string& to, bool failIfExists) override {
     if (failWhen && failWhen(Op::Copy, from)) return false;
     return platform::HostFiles().CopyFile(from, to, failIfExists);
