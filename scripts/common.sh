@@ -46,8 +46,6 @@ zel_build() {
     shift
   done
   [ $# -gt 0 ] && shift
-  # Tests that compare with real Borland-made tables find them here; without them those tests fail.
-  if [ -n "${ZEL_SAMPLES_DIR:-}" ]; then options="$options -DZEL_SAMPLES_DIR=$ZEL_SAMPLES_DIR"; fi
   zel_say "Configuring $dir"
   # shellcheck disable=SC2086
   zel_as_user cmake -S "$ZEL_ROOT" -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo $options
@@ -59,8 +57,64 @@ zel_build() {
   fi
 }
 
+# The Borland sample tables are looked for when the tests run: $ZEL_SAMPLES_DIR, else
+# ../shared/samples beside the checkout. Tests that compare with them skip without them, or fail
+# when ZEL_REQUIRE_SAMPLES=1 (CI). A relative ZEL_SAMPLES_DIR is taken from where the script runs.
+case "${ZEL_SAMPLES_DIR:-}" in
+  "" | /*) ;;
+  *) ZEL_SAMPLES_DIR=$(pwd)/$ZEL_SAMPLES_DIR ;;
+esac
+
+# zel_ctest DIR [ctest options...]: ctest as the user, with the samples variables passed through
+# sudo, and every test's output kept in DIR/ctest-results.xml for zel_skipped.
+zel_ctest() {
+  dir=$1
+  shift
+  rm -f "$dir/ctest-results.xml"
+  (cd "$dir" && zel_as_user env ZEL_SAMPLES_DIR="${ZEL_SAMPLES_DIR:-}" \
+    ZEL_REQUIRE_SAMPLES="${ZEL_REQUIRE_SAMPLES:-}" \
+    ctest --output-junit "$dir/ctest-results.xml" --test-output-size-passed 4000000 "$@")
+}
+
 # zel_test DIR: the whole suite, with the output of any failing test.
 zel_test() {
   zel_say "Testing $1"
-  (cd "$1" && zel_as_user ctest --output-on-failure -j "$ZEL_JOBS")
+  zel_ctest "$1" --output-on-failure -j "$ZEL_JOBS"
+}
+
+# zel_skipped DIR: what the last ctest run in DIR skipped and why (the SKIP lines of QtTest and of
+# the fuzz seed script), one line per test function and reason, rows counted.
+zel_skipped() {
+  if [ ! -f "$1/ctest-results.xml" ]; then
+    echo "  (no test results in $1)"
+    return
+  fi
+  grep -h 'SKIP   : ' "$1/ctest-results.xml" | awk '
+    {
+      sub(/.*SKIP   : /, "")
+      gsub(/&quot;/, "\""); gsub(/&apos;/, "'"'"'"); gsub(/&lt;/, "<"); gsub(/&gt;/, ">")
+      gsub(/&amp;/, "\\&")
+      match($0, /^[^ (]+/)
+      fn = substr($0, 1, RLENGTH)
+      rest = substr($0, RLENGTH + 1)
+      row = ""
+      why = substr(rest, 2)
+      if (substr(rest, 1, 1) == "(" && (i = index(rest, ") ")) > 0) {
+        row = substr(rest, 2, i - 2)
+        why = substr(rest, i + 2)
+      }
+      key = fn SUBSEP why
+      if (!(key in n)) order[++k] = key
+      n[key]++
+      rows[key] = row
+    }
+    END {
+      for (j = 1; j <= k; j++) {
+        split(order[j], p, SUBSEP)
+        if (n[order[j]] > 1) print "  " p[1] " (" n[order[j]] " rows): " p[2]
+        else if (rows[order[j]] != "") print "  " p[1] "(" rows[order[j]] "): " p[2]
+        else print "  " p[1] ": " p[2]
+      }
+      if (k == 0) print "  nothing"
+    }'
 }

@@ -3,24 +3,31 @@
 # with AddressSanitizer and UndefinedBehaviorSanitizer, after a minute of fuzzing the table
 # verifier. Every stage runs even when an earlier one has failures; the exit status is non-zero
 # when any had one. Usage: sudo ./scripts/test.sh
-# ZEL_JOBS=N limits the parallel jobs (default: the number of CPUs).
+# ZEL_JOBS=N limits the parallel jobs (default: the number of CPUs). The tests look for the
+# Borland sample tables in $ZEL_SAMPLES_DIR, else ../shared/samples, and skip the comparisons
+# with them when missing (ZEL_REQUIRE_SAMPLES=1 makes that a failure); the end of the output
+# lists what was skipped.
 . "$(dirname "$0")/common.sh"
 
 zel_install_packages
 failed=""
 zel_build "$ZEL_ROOT/build/release"
 zel_test "$ZEL_ROOT/build/release" || failed="$failed release"
-# A minute of coverage-guided fuzzing of the table verifier (clang's libFuzzer), seeded with the
-# sample tables.
+# A minute of coverage-guided fuzzing of the table verifier (clang's libFuzzer), seeded with
+# tables the project makes and the sample tables when present.
 zel_build "$ZEL_ROOT/build/fuzz" -DCMAKE_CXX_COMPILER=clang++ -DZEL_FUZZ=ON -DZEL_SANITIZE=ON \
   -DZEL_BENCH=OFF -- fuzz_verifier
-(cd "$ZEL_ROOT/build/fuzz" && zel_as_user ctest --output-on-failure -R '^fuzz_') ||
-  failed="$failed fuzz"
+zel_ctest "$ZEL_ROOT/build/fuzz" --output-on-failure -R '^fuzz_' || failed="$failed fuzz"
 zel_build "$ZEL_ROOT/build/sanitize" -DZEL_SANITIZE=ON -DZEL_BENCH=OFF
 ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=1} \
   UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1} \
   LSAN_OPTIONS=${LSAN_OPTIONS:-suppressions=$ZEL_ROOT/scripts/lsan.supp} \
   zel_test "$ZEL_ROOT/build/sanitize" || failed="$failed sanitizer"
+# Tests that were skipped, and why (Borland sample tables missing, running as root, ...).
+for stage in release fuzz sanitize; do
+  zel_say "Skipped in the $stage build:"
+  zel_skipped "$ZEL_ROOT/build/$stage" >&2
+done
 if [ -n "$failed" ]; then
   zel_die "tests failed in the build(s):$failed (see the output above)"
 fi

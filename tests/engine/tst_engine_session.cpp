@@ -67,8 +67,8 @@ class EngineSessionTest : public QObject {
     qputenv("WINEPREFIX", prefix_.path().toLocal8Bit());
     temp_ = prefix_.path() + "/drive_c/ZelPos/TempData";  // case as a real install may have it
     QVERIFY(QDir().mkpath(temp_));
-    enginetest::CopyTable("paradoxdriver/db/ORDERS", temp_, "Orders");
-    enginetest::CopyTable("paradoxdriver/joins/fk1", temp_);
+    enginetest::MadeOrders(temp_, "Orders");
+    enginetest::MadeFk1(temp_);
   }
 
   void init() { Session::Default().Close(); }

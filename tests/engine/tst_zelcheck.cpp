@@ -1,5 +1,6 @@
 // zelcheck as a user runs it: exit codes and output for usable and unusable tables, bad
-// arguments and unreadable files, and --info on a sample.
+// arguments and unreadable files, and --info. On tables the project makes, and on the Borland
+// samples they stand for as well when those are there.
 #include <unistd.h>
 
 #include <QDir>
@@ -34,12 +35,17 @@ class ZelcheckTest : public QObject {
 
  private:
   QTemporaryDir dir_;
-  QString c_;  // restamped C: keyed, indexes A and B
+  QString c_;  // keyed, indexes A and B
+
+  // C.DB of `dir`, sound with two indexes: the project's, or Borland's restamped.
+  static QString InstallC(const QString& dir, bool borland) {
+    return borland ? enginetest::RestampedC(dir) : enginetest::MadeC(dir);
+  }
 
  private slots:
   void initTestCase() {
     QVERIFY(dir_.isValid());
-    c_ = enginetest::RestampedC(dir_.path());
+    c_ = InstallC(dir_.path(), false);
   }
 
   void verdicts_data() {
@@ -54,20 +60,44 @@ class ZelcheckTest : public QObject {
         << QStringList{"C.DB", "--index", "ZZ"} << 1
         << QStringList{"primary: usable", "index ZZ: Index does not exist (ZZ): "};
     QTest::newRow("stale primary")
-        << QStringList{enginetest::SamplePath("python-pxlib/LAND.DB")} << 1
+        << QStringList{"LAND.DB"} << 1
         << QStringList{"primary: Index is out of date (index stamp 113, table change count 136): "};
     QTest::newRow("help") << QStringList{"--help"} << 0 << QStringList{"Usage: zelcheck"};
   }
+  // C.DB is C; LAND.DB a keyed table whose .PX stamp (113) is behind the table's change count
+  // (136): the project's with those stamps set, or the python-pxlib sample that has them.
   void verdicts() {
     QFETCH(QStringList, args);
     QFETCH(int, exitCode);
     QFETCH(QStringList, lines);
-    const Run r = Zelcheck(args, dir_.path());
-    QCOMPARE(r.exitCode, exitCode);
-    const QStringList out = r.out.split('\n');
-    QVERIFY(out.size() >= lines.size());
-    for (int i = 0; i < lines.size(); ++i) {
-      QVERIFY2(out[i].startsWith(lines[i]), qPrintable(out[i]));
+    const bool land = args.contains("LAND.DB");
+    const QString sample = land ? "python-pxlib/LAND" : "paradoxdriver/joins/C";
+    ZEL_OPTIONAL_SAMPLE(haveSample, sample);
+    for (const bool borland : {false, true}) {
+      if (borland && (!haveSample || args.contains("--help"))) continue;
+      const QString on = borland ? "Borland's " + sample : QString("the project's table");
+      QTemporaryDir dir;
+      QVERIFY(dir.isValid());
+      if (land && borland) {
+        enginetest::CopyTable(sample, dir.path());
+      } else if (land) {
+        const QString db = enginetest::MadeOrders(dir.path(), "LAND");
+        enginetest::PokeByte(db, 0x2D, 136);
+        enginetest::PokeByte(dir.path() + "/LAND.PX", 0x2C, 113);
+      } else {
+        InstallC(dir.path(), borland);
+      }
+      const Run r = Zelcheck(args, dir.path());
+      QVERIFY2(r.exitCode == exitCode, qPrintable(QString("on %1: exit %2, expected %3: %4")
+                                                      .arg(on)
+                                                      .arg(r.exitCode)
+                                                      .arg(exitCode)
+                                                      .arg(r.out + r.err)));
+      const QStringList out = r.out.split('\n');
+      QVERIFY2(out.size() >= lines.size(), qPrintable(on + ": " + r.out));
+      for (int i = 0; i < lines.size(); ++i) {
+        QVERIFY2(out[i].startsWith(lines[i]), qPrintable(on + ": " + out[i]));
+      }
     }
   }
 
@@ -129,15 +159,23 @@ class ZelcheckTest : public QObject {
              qPrintable(r.out));
   }
 
+  // --info on fk4 (level 5, code page 850, a named two-field index): the project's table with
+  // the sample's definition, and the sample itself when there.
   void info() {
-    const Run r = Zelcheck({"--info", enginetest::SamplePath("paradoxdriver/joins/fk4.db")});
-    QCOMPARE(r.exitCode, 0);
-    for (const char* expected :
-         {"Level:       5 (version byte 11)", "Code page:   850", "Sort order:  ascii (0x00)",
-          "Records:     2", "Fields:      4", "  1. ID  I4", "  3. B1  A3", "Key fields:  1 (ID)",
-          "Secondary indexes: 1",
-          "fk4.XG0  name \"reference\"  maintained  fields: FK1 FK  tree: fk4.YG0"}) {
-      QVERIFY2(r.out.contains(expected), qPrintable(QString(expected) + "\n--- in ---\n" + r.out));
+    ZEL_OPTIONAL_SAMPLE(haveSample, "paradoxdriver/joins/fk4");
+    QStringList tables{enginetest::MadeFk4(dir_.path())};
+    if (haveSample) tables << enginetest::SamplePath("paradoxdriver/joins/fk4.db");
+    for (const QString& table : tables) {
+      const Run r = Zelcheck({"--info", table});
+      QCOMPARE(r.exitCode, 0);
+      for (const char* expected :
+           {"Level:       5 (version byte 11)", "Code page:   850", "Sort order:  ascii (0x00)",
+            "Records:     2", "Fields:      4", "  1. ID  I4", "  3. B1  A3", "Key fields:  1 (ID)",
+            "Secondary indexes: 1",
+            "fk4.XG0  name \"reference\"  maintained  fields: FK1 FK  tree: fk4.YG0"}) {
+        QVERIFY2(r.out.contains(expected),
+                 qPrintable(QString(expected) + "\n--- in ---\n" + r.out));
+      }
     }
   }
 

@@ -1,5 +1,6 @@
 // The table writer: files read back by pxlib (an independent reader, run as a child process),
-// headers beside Borland-made ones, index rebuilds, and failures that must leave old files alone.
+// headers beside Borland-made ones (skipped without the samples, tests/support/Samples.h), index
+// rebuilds, and failures that must leave old files alone.
 #include <QDir>
 #include <QFile>
 #include <QProcess>
@@ -14,6 +15,7 @@
 #include "engine/TableWriter.h"
 #include "engine/Verifier.h"
 #include "engine/WriterIO.h"
+#include "tests/support/Samples.h"
 
 using namespace zel::engine;
 namespace fs = std::filesystem;
@@ -142,7 +144,7 @@ QString ByteDiff(const QString& what, int at, const QByteArray& ours, const QByt
 }
 
 QString SampleFile(const QString& folder, const QString& name) {
-  const QString dir = QStringLiteral(ZEL_SAMPLES_DIR "/paradoxdriver/") + folder;
+  const QString dir = zel::test::SamplesDir() + "/paradoxdriver/" + folder;
   for (const QString& n : QDir(dir).entryList(QDir::Files))
     if (n.compare(name, Qt::CaseInsensitive) == 0) return dir + '/' + n;
   return {};
@@ -604,12 +606,12 @@ void TableWriterTest::headerMatchesBorland() {
   QFETCH(TableDef, def);
   QFETCH(QStringList, extensions);
   QFETCH(QList<int>, skip);
+  ZEL_NEED_SAMPLE("paradoxdriver/" + sample, "byte comparisons with Borland-made files");
   QTemporaryDir dir;
   const QString db = Path(dir, "T.DB");
   CreateTable(db.toStdString(), def, std::vector<Record>{});
 
-  const QString sampleDir =
-      QStringLiteral(ZEL_SAMPLES_DIR "/paradoxdriver/") + sample.section('/', 0, 0);
+  const QString sampleDir = zel::test::SamplesDir() + "/paradoxdriver/" + sample.section('/', 0, 0);
   const QString stem = sample.section('/', 1);
   for (const QString& ext : extensions) {
     QString samplePath;
@@ -707,6 +709,8 @@ void TableWriterTest::rebuildMatchesBorland() {
   QFETCH(QString, table);
   QFETCH(std::vector<SecondaryIndexDef>, indexes);
   QFETCH(QStringList, files);
+  ZEL_NEED_SAMPLE("paradoxdriver/" + folder + "/" + QFileInfo(table).completeBaseName(),
+                  "byte comparisons with Borland-made files");
   QTemporaryDir dir;
   const QString db = dir.path() + '/' + table;
   QVERIFY(QFile::copy(SampleFile(folder, table), db));

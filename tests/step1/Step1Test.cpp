@@ -9,6 +9,7 @@
 #include <memory>
 
 #include "engine/Session.h"
+#include "engine/TableWriter.h"
 #include "platform/DriveMapping.h"
 #include "tests/support/FakePlatform.h"
 #include "ui/MainScreen.h"
@@ -86,14 +87,16 @@ struct Station {
     QVERIFY2(file.open(QIODevice::WriteOnly), qPrintable(Host(relative)));
     file.write("stale");
   }
-  // A small healthy keyed table made by Borland's engine, under the control table's name.
+  // A small healthy keyed table, under the control table's name.
   void InstallControlTable() {
-    const QString from = QStringLiteral(ZEL_SAMPLES_DIR "/paradoxdriver/db/ORDERS");
-    for (const QString ext : {".DB", ".PX"}) {
-      const QString to = Host("ZELPOS/DISPDATA/DUMMYDISP" + ext);
-      QVERIFY(QFile::copy(from + ext, to));
-      QFile::setPermissions(to, QFile::ReadOwner | QFile::WriteOwner);
-    }
+    using zel::engine::FieldType;
+    zel::engine::TableDef def;
+    def.keyFieldCount = 1;
+    def.fields = {{"DispNum", FieldType::Short, 0}, {"Status", FieldType::Alpha, 1}};
+    std::vector<zel::engine::Record> records;
+    for (std::int64_t n = 1; n <= 8; ++n) records.push_back({n, std::string(n % 2 ? "A" : "B")});
+    zel::engine::CreateTable(Host("ZELPOS/DISPDATA/DUMMYDISP.DB").toStdString(), def, records);
+    QVERIFY(QFile::exists(Host("ZELPOS/DISPDATA/DUMMYDISP.PX")));
   }
   // Makes deleting one file (host path relative to drive C:) fail, as a locked file does.
   void MakeUndeletable(const QString& relative) {
