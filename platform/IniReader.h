@@ -1,6 +1,7 @@
 #pragma once
-// GetPrivateProfileStringA on Linux: section and key matched without regard to case; the default
-// when the file, section or key is missing.
+// GetPrivateProfileStringA on Linux: section and key matched without regard to case, only the
+// first section of a name read; the default when the file, section or key is missing, or when
+// the path names no regular file.
 #include <string>
 
 namespace zel::platform {
