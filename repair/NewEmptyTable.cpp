@@ -11,7 +11,7 @@ void TForm1::RepairTransientTable(const std::string& folder, const std::string& 
   ReIndexTable(folder, table);
   if (TestTable(folder, table, "", "", "", ""))
     AddLine(lst2, restored);
-  else
+  else if (!zel::repair::KeepSoundTable(folder, table))
     DeleteTableAndRecreate(folder, table);
 
   if (TestTable(folder, table, "", "", "", ""))
@@ -21,7 +21,8 @@ void TForm1::RepairTransientTable(const std::string& folder, const std::string& 
 }
 
 void TForm1::DeleteTableAndRecreate(const std::string& folder, const std::string& table) {
-  zel::repair::DeleteTableFileSet(*this, folder, table);
+  // Files that could not be saved stay where they are, and nothing is created over them.
+  if (!zel::repair::DeleteTableFileSet(*this, folder, table)) return;
   CreateNewFile(folder, table);
 }
 

@@ -1,8 +1,10 @@
 // Repair of a kept table: re-index, else restore it from the newest usable shift backup.
 //
-// The table's own files are deleted only once a usable backup generation has been found, and
-// only after the log line and the operator's warning: with no usable generation, or when the
-// log cannot be written, the damaged table stays where it is for a technician to salvage.
+// The table's own files are replaced only once a usable backup generation has been found, only
+// after the log line and the operator's warning, and only once they are kept in ZelUtil.Damaged:
+// with no usable generation, a log that cannot be written or files that cannot be kept, the
+// damaged table stays where it is for a technician to salvage. A table whose data file is sound
+// is never rolled back.
 #include <algorithm>
 #include <array>
 #include <climits>
@@ -29,18 +31,32 @@ std::string GenerationDirectory(const std::string& folder, const std::string& ge
   return kBackupRoot + folder + generation + "\\";
 }
 
-// The stored count as the profile API reads an integer: optional blanks and sign, then the
-// leading digits; `fallback` when there are none. Clamped so counting down cannot overflow.
-int ProfileInt(const std::string& text, int fallback) {
-  std::size_t i = 0;
-  while (i < text.size() && (text[i] == ' ' || text[i] == '\t')) ++i;
+// The stored count read as an integer: the whole text, blanks around it trimmed, an optional
+// sign and decimal digits within the 32-bit range. Anything else ("4a", "", "99999999999")
+// counts as `fallback`.
+int GenerationNumber(const std::string& text, int fallback) {
+  std::size_t begin = 0, end = text.size();
+  while (begin < end && (text[begin] == ' ' || text[begin] == '\t')) ++begin;
+  while (end > begin && (text[end - 1] == ' ' || text[end - 1] == '\t')) --end;
+  std::size_t i = begin;
   bool negative = false;
-  if (i < text.size() && (text[i] == '-' || text[i] == '+')) negative = text[i++] == '-';
-  if (i >= text.size() || text[i] < '0' || text[i] > '9') return fallback;
+  if (i < end && (text[i] == '-' || text[i] == '+')) negative = text[i++] == '-';
+  if (i == end) return fallback;
   long long value = 0;
-  for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i)
-    value = std::min<long long>(value * 10 + (text[i] - '0'), INT_MAX / 2);
-  return static_cast<int>(negative ? -value : value);
+  for (; i < end; ++i) {
+    if (text[i] < '0' || text[i] > '9') return fallback;
+    value = value * 10 + (text[i] - '0');
+    if (value > static_cast<long long>(INT_MAX) + 1) return fallback;
+  }
+  value = negative ? -value : value;
+  if (value > INT_MAX || value < INT_MIN) return fallback;
+  return static_cast<int>(value);
+}
+
+// Where a backup file waits in the live folder until the whole generation is there.
+std::string StagedPath(const std::string& folder, const std::string& table,
+                       const std::string& extension) {
+  return zel::repair::LivePath(folder, ".zelcopy-restore-" + table, extension);
 }
 
 // A generation text names a directory beside the others: no separator, no "..", and every copy
@@ -62,7 +78,8 @@ void TForm1::RepairKeptTable(const std::string& folder, const std::string& table
     AddLine(lst2, "Re-Index Succesfully done  " + folder + "\\" + table + " ....Done");
     return;
   }
-  DeleteTableAndRestore(folder, table);
+  // A table whose records are sound is never rolled back to an older backup.
+  if (!zel::repair::KeepSoundTable(folder, table)) DeleteTableAndRestore(folder, table);
   if (TestTable(folder, table, "", "", "", ""))
     AddLine(lst2, "Backup File Succesfully Restored  " + folder + "\\" + table + " ....Done");
   else
@@ -76,13 +93,12 @@ void TForm1::DeleteTableAndRestore(const std::string& folder, const std::string&
 
 void TForm1::RestoreFromBackup(const std::string& folder, const std::string& table) {
   std::string generation = platform().ini.ReadString(kBackupSettings, "BackUpNu", "Count", "1");
-  int number = ProfileInt(generation, 1);
+  int number = GenerationNumber(generation, 1);
 
   // From the stored count downwards; below 1 wraps to 7, a count above 7 is counted down as is.
   bool found = TestBackupFile(folder, table, generation);
   for (int tries = 1; tries < kGenerations && !found; ++tries) {
-    --number;
-    if (number < 1) number = kGenerations;
+    number = number <= 1 ? kGenerations : number - 1;
     generation = std::to_string(number);
     found = TestBackupFile(folder, table, generation);
   }
@@ -95,7 +111,13 @@ void TForm1::RestoreFromBackup(const std::string& folder, const std::string& tab
   platform().dialogs.MessageDlg(warning, zel::platform::DialogKind::Information,
                                 zel::platform::DialogButtons::Ok);
 
-  zel::repair::DeleteTableFileSet(*this, folder, table);
+  // The damaged files are kept before anything of the table is replaced; when they cannot be,
+  // the table stays as it is and the caller's test reports it.
+  AddLine(lst2, "Deleting Old Table " + folder + "\\" + table + " ....");
+  if (!SaveDamagedFiles(folder, table)) {
+    RepaintList(lst2);
+    return;
+  }
   CopyBackupFiles(folder, table, generation);
   TestTable(folder, table, "", "", "", "");
 }
@@ -126,16 +148,60 @@ bool TForm1::TestBackupFile(const std::string& folder, const std::string& table,
   return result;
 }
 
+// The generation's files are first copied in beside the table under temporary names; only when
+// every copy is complete and on disk do they replace the table's files, the data file last, so
+// that a failure or a power cut before then leaves the damaged table in place and the next run
+// starts the restore again. Once the swap has begun, the deletion lines tell which of the old
+// files could not be replaced or removed, as a deletion before the copy would have.
 void TForm1::CopyBackupFiles(const std::string& folder, const std::string& table,
                              const std::string& generation) {
-  AddLine(lst2, "Copy Backup File " + folder + "\\" + table + " ....Files");
-  if (UsableGeneration(folder, table, generation)) {
-    const std::string source = GenerationDirectory(folder, generation) + table;
-    // A file the backup lacks (an index the table does not have) is passed over; the table
-    // test that follows judges the result.
-    for (const char* extension : kCopiedFileSet)
-      platform().files.CopyFile(source + extension, zel::repair::LivePath(folder, table, extension),
-                                false);
+  using zel::repair::kTableFileSet;
+  auto& files = platform().files;
+  std::array<bool, kTableFileSet.size()> existed{}, removed{};
+  for (std::size_t i = 0; i < kTableFileSet.size(); ++i)
+    existed[i] = files.FileExists(zel::repair::LivePath(folder, table, kTableFileSet[i]));
+
+  std::array<bool, kCopiedFileSet.size()> staged{};
+  bool complete = UsableGeneration(folder, table, generation);
+  const std::string source = GenerationDirectory(folder, generation) + table;
+  for (std::size_t i = 0; complete && i < kCopiedFileSet.size(); ++i) {
+    // A file the backup lacks (an index the table does not have) is not copied; the table's own
+    // file of that name goes.
+    if (!files.FileExists(source + kCopiedFileSet[i])) continue;
+    staged[i] = files.CopyFile(source + kCopiedFileSet[i],
+                               StagedPath(folder, table, kCopiedFileSet[i]), false);
+    complete = staged[i];
   }
+  if (complete) complete = files.FlushFolder(zel::repair::LiveFolder(folder));
+  if (!complete) {
+    zel::repair::TellTechnician(folder + "\\" + table + " is left as it is: the files of " +
+                                GenerationDirectory(folder, generation) +
+                                " could not be copied in");
+  }
+
+  const bool swapping = complete;
+  // The indexes first and the data file last: until the data file is swapped, the table keeps
+  // failing its test and a rerun restores it again.
+  constexpr std::array<std::size_t, kCopiedFileSet.size()> kSwapOrder = {1, 2, 3, 4, 5, 6, 7, 0};
+  for (const std::size_t i : kSwapOrder) {
+    if (!complete) break;
+    const std::string live = zel::repair::LivePath(folder, table, kCopiedFileSet[i]);
+    bool done = true;
+    if (staged[i]) {
+      done = files.MoveFile(StagedPath(folder, table, kCopiedFileSet[i]), live);
+      staged[i] = !done;
+    } else if (existed[i]) {
+      done = files.DeleteFile(live);
+    }
+    removed[i] = done;
+    // An old index left beside the new data would pair the wrong files: stop before the data.
+    if (!done) complete = false;
+  }
+  files.FlushFolder(zel::repair::LiveFolder(folder));
+  for (std::size_t i = 0; i < kCopiedFileSet.size(); ++i)
+    if (staged[i]) files.DeleteFile(StagedPath(folder, table, kCopiedFileSet[i]));
+
+  if (swapping) zel::repair::AddDeletionLines(*this, folder, table, existed, removed);
+  AddLine(lst2, "Copy Backup File " + folder + "\\" + table + " ....Files");
   RepaintList(lst2);
 }

@@ -2,6 +2,10 @@
 #include <string>
 
 #include "catalogue/Catalogue.h"
+#include "engine/Verifier.h"
+#include "platform/DriveMapping.h"
+#include "repair/Leftovers.h"
+#include "repair/TableFiles.h"
 #include "ui/MainScreen.h"
 
 namespace {
@@ -31,9 +35,32 @@ constexpr FolderBlock kBlocks[] = {
      "Please wait while checking Permdata Folder files....", 23, true, true},
 };
 
+// A repair's last test opens the table under its primary index only; the run's summary must
+// still not call a table usable while one of its named indexes is not.
+bool NamedIndexesUsable(const std::string& folder, const zel::catalogue::TableEntry& entry) {
+  const auto dataFile =
+      zel::platform::MapWindowsPath(zel::repair::LivePath(folder, std::string(entry.table), ".DB"));
+  for (const std::string_view index : entry.namedIndexes) {
+    if (index.empty()) continue;
+    try {
+      zel::engine::VerifyTable(dataFile, std::string(index));
+    } catch (const std::exception& error) {
+      zel::repair::TellTechnician(folder + "\\" + std::string(entry.table) + " index " +
+                                  std::string(index) + " is unusable: " + error.what());
+      return false;
+    } catch (...) {
+      return false;
+    }
+  }
+  return true;
+}
+
 }  // namespace
 
 void TForm1::CheckAllTables() {
+  // Whatever an interrupted run left half done is put right before any table is tested.
+  zel::repair::ClearLeftovers();
+
   const std::string tillNumber = platform().ini.ReadString(kPosSettings, "Main", "TillNumber", "");
   const bool masterTill = tillNumber == kMasterTill;
 
@@ -68,7 +95,7 @@ void TForm1::CheckAllTables() {
         else
           RepairKeptTable(folder, table);
         // The repair ends with a test of its own, which leaves its outcome in TablesOk.
-        if (!TablesOk) ++Summary.tablesUnusable;
+        if (!TablesOk || !NamedIndexesUsable(folder, *entry)) ++Summary.tablesUnusable;
       }
     }
 

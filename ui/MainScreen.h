@@ -68,9 +68,10 @@ class TForm1 : public QWidget {
                       const std::string& generation);
   void CopyBackupFiles(const std::string& folder, const std::string& table,
                        const std::string& generation);
-  // Before a repair deletes a table's .DB: copies its files to
-  // C:\ZelPos\ZelUtil.Damaged\<date-time>\<folder>\ so a technician can salvage them.
-  void SaveDamagedFiles(const std::string& folder, const std::string& table);
+  // Before a repair deletes or replaces a table's files: keeps them (a second name, else a
+  // copy) in C:\ZelPos\ZelUtil.Damaged\<date-time>\<folder>\ so a technician can salvage
+  // them. False, after its failure line, when they could not be kept: then nothing may go.
+  bool SaveDamagedFiles(const std::string& folder, const std::string& table);
 
   // What the run operations do with the window; each list line shows at once.
   void AddLine(QListWidget* list, const std::string& text);

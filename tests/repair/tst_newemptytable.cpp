@@ -147,11 +147,13 @@ class NewEmptyTableTest : public QObject {
     QVERIFY(!s.form->TablesOk);
   }
 
-  // The salvage copy failing is shown, and the repair still goes on.
-  void failedSaveIsShown() {
+  // Damaged files that cannot be kept are not deleted: the failure shows, nothing is created
+  // over them, and the table stays unusable for a later run.
+  void failedSaveKeepsTheTable() {
     Station s;
     Station::Create("TEMPDATA", "ATTLOG");
     Station::Corrupt(Station::Live("TEMPDATA", "ATTLOG", ".DB"));
+    const QByteArray damaged = Station::Bytes(Station::Live("TEMPDATA", "ATTLOG", ".DB"));
     s.files.failWhen = [](HookedFiles::Op op, const std::string&) {
       return op == HookedFiles::Op::CreateDirectories;
     };
@@ -160,7 +162,12 @@ class NewEmptyTableTest : public QObject {
     const int at = lst2.indexOf("Deleting Old Table TEMPDATA\\ATTLOG ....");
     QVERIFY(at >= 0);
     QCOMPARE(lst2.value(at + 1), QString("Save damaged files TEMPDATA\\ATTLOG ....Failed"));
-    QCOMPARE(lst2.last(), QString("New File Succesfully Restored  TEMPDATA\\ATTLOG ....Done"));
+    QCOMPARE(lst2.last(), QString("New File Failed TEMPDATA\\ATTLOG ....Failed"));
+    QVERIFY(!lst2.contains("Creating TEMPDATA\\ATTLOG\\ New  ....Files"));
+    QVERIFY(s.fake.dialogs.shown.empty());
+    QCOMPARE(s.LogLines(), QStringList());
+    QCOMPARE(Station::Bytes(Station::Live("TEMPDATA", "ATTLOG", ".DB")), damaged);
+    QVERIFY(!s.form->TablesOk);
   }
 
   // A log that cannot be written skips the rest of the creation; the damaged table was saved.

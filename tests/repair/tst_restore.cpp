@@ -141,6 +141,23 @@ class RestoreTest : public QObject {
     QTest::newRow("0") << true << QByteArray("0") << QStringList{"0", "7", "6", "5", "4", "3", "2"};
     QTest::newRow("empty") << true << QByteArray("")
                            << QStringList{"", "7", "6", "5", "4", "3", "2"};
+    // The number is the whole text or nothing: "4a" is not 4.
+    QTest::newRow("4a") << true << QByteArray("4a")
+                        << QStringList{"4a", "7", "6", "5", "4", "3", "2"};
+    QTest::newRow("+3") << true << QByteArray("+3")
+                        << QStringList{"+3", "2", "1", "7", "6", "5", "4"};
+    QTest::newRow("-2") << true << QByteArray("-2")
+                        << QStringList{"-2", "7", "6", "5", "4", "3", "2"};
+    QTest::newRow("3 5") << true << QByteArray("3 5")
+                         << QStringList{"3 5", "7", "6", "5", "4", "3", "2"};
+    QTest::newRow("int max") << true << QByteArray("2147483647")
+                             << QStringList{"2147483647", "2147483646", "2147483645",
+                                            "2147483644", "2147483643", "2147483642",
+                                            "2147483641"};
+    QTest::newRow("int min") << true << QByteArray("-2147483648")
+                             << QStringList{"-2147483648", "7", "6", "5", "4", "3", "2"};
+    QTest::newRow("beyond 32 bits") << true << QByteArray("4294967299")
+                                    << QStringList{"4294967299", "7", "6", "5", "4", "3", "2"};
     QTest::newRow("no settings file")
         << false << QByteArray() << QStringList{"1", "7", "6", "5", "4", "3", "2"};
   }
@@ -167,9 +184,9 @@ class RestoreTest : public QObject {
     QTest::addColumn<QString>("plantedAt");
     QTest::addColumn<QStringList>("tried");
     QTest::newRow("slash") << QByteArray("2/x") << "C:\\ShiftBackUp\\PERMDATA2\\x"
-                           << QStringList{"1", "7", "6", "5", "4", "3"};
+                           << QStringList{"7", "6", "5", "4", "3", "2"};
     QTest::newRow("backslash") << QByteArray("2\\x") << "C:\\ShiftBackUp\\PERMDATA2\\x"
-                               << QStringList{"1", "7", "6", "5", "4", "3"};
+                               << QStringList{"7", "6", "5", "4", "3", "2"};
     QTest::newRow("parent") << QByteArray("..") << "C:\\ShiftBackUp\\PERMDATA.."
                             << QStringList{"7", "6", "5", "4", "3", "2"};
     QTest::newRow("too long") << QByteArray(60, '0') + "3"
