@@ -51,6 +51,24 @@ class CheckAllTablesTest : public QObject {
     QVERIFY(s.fake.dialogs.shown.empty());
   }
 
+  // A restore's last test looks at the primary index only; the summary must not count the
+  // table usable while its named index is missing, so the console cannot end with status 0.
+  void summaryChecksNamedIndexesAfterARepair() {
+    Station s;
+    Station::CreateAll();
+    SetTill(s, "FC  1 - A");
+    Station::Write("PERMDATA", "STOCK", "C:\\ZELPOS\\PERMDATA", 3);
+    Station::Corrupt(Station::Live("PERMDATA", "STOCK", ".DB"));
+    Station::Write("PERMDATA", "STOCK", "C:\\ShiftBackUp\\PERMDATA1", 2);
+    for (const char* ext : {".XG0", ".YG0"})
+      QVERIFY(QFile::remove(Station::Host(std::string("C:\\ShiftBackUp\\PERMDATA1\\STOCK") + ext)));
+    s.form->CheckAllTables();
+
+    QVERIFY(s.Lst2().contains("Backup File Succesfully Restored  PERMDATA\\STOCK ....Done"));
+    QCOMPARE(s.form->Summary.tablesTested, 61);
+    QCOMPARE(s.form->Summary.tablesUnusable, 1);
+  }
+
   void otherTills_data() {
     QTest::addColumn<bool>("writeIni");
     QTest::addColumn<QByteArray>("till");
