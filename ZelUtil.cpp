@@ -32,7 +32,8 @@ int main(int argc, char* argv[]) {
   else
     powerOff = std::make_unique<zp::LogindPowerOff>();
 
-  zp::Platform platform{zp::HostFiles(), zp::HostIni(), dialogs, posWindow, *powerOff, system};
+  zp::Platform platform{zp::HostFiles(), zp::HostIni(), dialogs,          posWindow,
+                        *powerOff,       system,        zp::HostRunLock()};
   TForm1 form(platform);
   dialogs.SetWindow(&form);
   form.show();

@@ -4,6 +4,7 @@
 #include "platform/MessageDialog.h"
 #include "platform/PosWindow.h"
 #include "platform/PowerOff.h"
+#include "platform/RunLock.h"
 #include "platform/SystemServices.h"
 #include "platform/WindowsFiles.h"
 
@@ -16,6 +17,8 @@ struct Platform {
   PosWindow& posWindow;
   PowerOff& powerOff;
   SystemServices& system;
+  // The real lock unless a caller gives another: a run is never left unguarded by omission.
+  RunLock& runLock = HostRunLock();
 };
 
 }  // namespace zel::platform

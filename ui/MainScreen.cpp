@@ -16,6 +16,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <exception>
+#include <stdexcept>
 
 #include "engine/Session.h"
 #include "log/EInOutError.h"
@@ -306,6 +307,11 @@ void TForm1::FormActivate(QObject* /*sender*/) {
 }
 
 void TForm1::RunChecks() {
+  // One run at a time, decided before anything is written: a second start while a run is in
+  // progress ends here and touches nothing. Without ZelUtil's folder there is nothing to guard
+  // and the log line below reports the missing folder as it always has.
+  if (platform_.runLock.Take() == zel::platform::RunLock::Outcome::HeldByOtherRun)
+    throw std::runtime_error("ZelUtil is already running");
   WriteLog("ZEL Util Start.");
   zel::engine::Session::Default().Close();
   RepaintPanel();

@@ -7,6 +7,7 @@
 #include <QtTest>
 #include <sstream>
 
+#include "tests/support/TreeSnapshot.h"
 #include "tools/demostation/DemoStation.h"
 
 namespace {
@@ -140,6 +141,122 @@ class ConsoleRunTest : public QObject {
     QVERIFY(r.out.contains("\nlst2: Reset database control files.......Done\nlst2: Step 2\n"));
     QVERIFY(r.out.contains("\npb1: 1/"));
     QVERIFY(!r.out.contains("lst3: D"));  // nothing failed
+  }
+
+  // --- One run at a time.
+
+  // A second start while the first waits at its closing question ends at once and changes no
+  // file; a read-only check and a run on another prefix are not held up; the first run then
+  // goes on as if nothing had happened.
+  void secondRunEndsAtOnce() {
+    QVERIFY2(BuildBusyStation(), qPrintable(busyError_));
+    const QString prefix = busyStation_.path();
+    QProcess first;
+    StartConsole(first, prefix, {"--simulate-power-off"});
+    QVERIFY2(WaitForOutput(first, "dialog Confirm: ShutDown PC\n"),
+             qPrintable(first.errorString()));
+
+    const auto before = zel::test::SnapshotTree(prefix);
+    const Result second = RunConsole(prefix, {"--yes", "--simulate-power-off"});
+    QCOMPARE(second.status, 3);
+    QCOMPARE(second.out, QString("error: ZelUtil is already running.\n"));
+    const Result again = RunConsole(prefix, {"--no", "--simulate-power-off"});
+    QCOMPARE(again.status, 3);
+    QCOMPARE(again.out, QString("error: ZelUtil is already running.\n"));
+    const auto after = zel::test::SnapshotTree(prefix);
+    QVERIFY2(after == before, qPrintable(zel::test::TreeDifference(before, after)));
+
+    QProcess check;  // reads a table without waiting for the run
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("WINEPREFIX", prefix);
+    check.setProcessEnvironment(env);
+    check.start(ZEL_ZELCHECK, {"C:\\ZELPOS\\PERMDATA\\STOCK.DB"});
+    QVERIFY(check.waitForFinished(60000));
+    QVERIFY2(check.exitCode() == 0, check.readAll().constData());
+
+    QTemporaryDir other;  // another station: a run of its own, here one whose Step 1 fails
+    QVERIFY(QDir().mkpath(other.path() + "/drive_c/ZelPos"));
+    QCOMPARE(RunConsole(other.path(), {"--yes", "--simulate-power-off"}).status, 2);
+
+    first.write("n\n");
+    first.closeWriteChannel();
+    QVERIFY(first.waitForFinished(120000));
+    QCOMPARE(first.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(first.exitCode(), 0);
+    const QString out = QString::fromUtf8(first.readAllStandardOutput());
+    QVERIFY2(out.endsWith("answer: No\n"), qPrintable(out.right(300)));
+    QVERIFY(!out.contains("error:"));
+  }
+
+  // A run killed at its closing question (a crash, a reset) holds nothing: the next run runs.
+  void killedRunDoesNotBlockTheNext() {
+    QVERIFY2(BuildBusyStation(), qPrintable(busyError_));
+    const QString prefix = busyStation_.path();
+    const QString log = LogFile(prefix);
+    QProcess first;
+    StartConsole(first, prefix, {"--simulate-power-off"});
+    QVERIFY(WaitForOutput(first, "dialog Confirm: ShutDown PC\n"));
+    first.kill();  // SIGKILL: no clean-up of any kind
+    QVERIFY(first.waitForFinished(10000));
+    const int startsBefore = LogStarts(log);
+    const Result next = RunConsole(prefix, {"--no", "--simulate-power-off"});
+    QVERIFY2(next.status == 0, qPrintable(next.out.right(1000) + next.err.right(1000)));
+    QVERIFY(!next.out.contains("error:"));
+    QCOMPARE(LogStarts(log), startsBefore + 1);
+  }
+
+ private:
+  QTemporaryDir busyStation_;
+  QString busyError_;
+
+  bool BuildBusyStation() {
+    if (busyError_.isEmpty() && !QDir(busyStation_.path() + "/drive_c").exists()) {
+      zel::demostation::StationOptions options;
+      options.prefix = busyStation_.path().toStdString();
+      options.scale = 5;
+      std::ostringstream progress;
+      try {
+        zel::demostation::BuildStation(options, progress);
+      } catch (const std::exception& e) {
+        busyError_ = QString::fromStdString(e.what());
+      }
+    }
+    return busyError_.isEmpty();
+  }
+
+  static void StartConsole(QProcess& process, const QString& prefix, const QStringList& args) {
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("WINEPREFIX", prefix);
+    env.remove("DISPLAY");
+    env.remove("QT_QPA_PLATFORM");
+    env.insert("DBUS_SYSTEM_BUS_ADDRESS", "unix:path=/nonexistent/zelutil-test-bus");
+    process.setProcessEnvironment(env);
+    process.start(ZEL_CONSOLE, args);
+  }
+
+  // Waits until the process has printed `text` (it keeps what it read for later reading).
+  static bool WaitForOutput(QProcess& process, const QByteArray& text) {
+    QDeadlineTimer deadline(180000);
+    while (!deadline.hasExpired()) {
+      if (process.peek(1 << 24).contains(text)) return true;
+      if (process.state() == QProcess::NotRunning) return false;
+      process.waitForReadyRead(1000);
+    }
+    return false;
+  }
+
+  // The log in the POS folder, whatever case the station gave the folder's name.
+  static QString LogFile(const QString& prefix) {
+    const QDir driveC(prefix + "/drive_c");
+    for (const QString& name : driveC.entryList(QDir::Dirs | QDir::NoDotAndDotDot))
+      if (name.compare("ZelPos", Qt::CaseInsensitive) == 0)
+        return driveC.filePath(name) + "/ZelUtil.Log";
+    return {};
+  }
+
+  static int LogStarts(const QString& log) {
+    QFile f(log);
+    return f.open(QIODevice::ReadOnly) ? int(f.readAll().count("ZEL Util Start.")) : -1;
   }
 };
 

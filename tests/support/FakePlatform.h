@@ -89,6 +89,17 @@ class FakeSystem : public platform::SystemServices {
   std::chrono::system_clock::time_point Now() override { return now; }
 };
 
+// The run lock, granted unless a test says another run holds it.
+class FakeRunLock : public platform::RunLock {
+ public:
+  bool heldByOtherRun = false;
+  int takes = 0;
+  Outcome Take() override {
+    ++takes;
+    return heldByOtherRun ? Outcome::HeldByOtherRun : Outcome::Taken;
+  }
+};
+
 // Real host files, with a hook that can refuse any operation before it runs.
 class HookedFiles : public platform::WindowsFiles {
  public:
@@ -142,7 +153,9 @@ struct FakePlatform {
   FakePosWindow posWindow;
   FakePowerOff powerOff;
   FakeSystem system;
-  platform::Platform platform{files, platform::HostIni(), dialogs, posWindow, powerOff, system};
+  FakeRunLock runLock;
+  platform::Platform platform{files,  platform::HostIni(), dialogs, posWindow, powerOff, system,
+                              runLock};
 
   FakePlatform() { qputenv("WINEPREFIX", prefix.path().toLocal8Bit()); }
   ~FakePlatform() {

@@ -41,7 +41,8 @@ int main(int argc, char* argv[]) {
   zc::ReportingPowerOff powerOff(logind.get(), std::cout);
   zp::X11PosWindow posWindow;  // finds the POS window when a display is there
   zc::PauseCountingServices system;
-  zp::Platform platform{zp::HostFiles(), zp::HostIni(), dialogs, posWindow, powerOff, system};
+  zp::Platform platform{zp::HostFiles(), zp::HostIni(), dialogs,          posWindow,
+                        powerOff,        system,        zp::HostRunLock()};
 
   TForm1 form(platform);
   form.SetObserver(&printer);
