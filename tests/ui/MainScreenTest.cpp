@@ -10,7 +10,10 @@
 #include <memory>
 #include <sstream>
 
+#include "platform/posix/FolderRunLock.h"
+#include "tests/support/ChildProcess.h"
 #include "tests/support/FakePlatform.h"
+#include "tests/support/TreeSnapshot.h"
 #include "tools/demostation/DemoStation.h"
 #include "ui/CustomLabel1.h"
 #include "ui/MainScreen.h"
@@ -364,6 +367,76 @@ class MainScreenTest : public QObject {
     QCOMPARE(labels.last(), QString("File check complete....Please ShutDown this PC !!!!"));
     QCOMPARE(observer.events.value(0), QString("lbl1: ") + labels.first());
     form_->SetObserver(nullptr);
+  }
+
+  // --- One run at a time
+
+  // Another process holds the run lock on C:\ZelPos (a run in progress): the window shows the
+  // error box and nothing else happens, not even the log's start line. Once that process is
+  // gone, killed or not, the next window runs.
+  void anotherRunInProgress() {
+    const QString zelPos = fake_->driveC() + "/ZelPos";
+    QVERIFY(QDir().mkpath(zelPos + "/TEMPDATA"));
+    for (const QString& stale : {fake_->driveC() + "/PDOXUSRS.NET", zelPos + "/ZelUtil.Log",
+                                 zelPos + "/TEMPDATA/PARADOX.LCK"}) {
+      QFile f(stale);
+      QVERIFY(f.open(QIODevice::WriteOnly));
+      f.write("there before");
+    }
+    zel::platform::FolderRunLock runLock("C:\\ZelPos");
+    zel::platform::Platform platform{fake_->files,     fake_->platform.ini, fake_->dialogs,
+                                     fake_->posWindow, fake_->powerOff,     fake_->system,
+                                     runLock};
+    zel::test::LockingChild otherRun(zelPos.toStdString(), zel::test::LockingChild::Kind::Flock);
+    QVERIFY(otherRun.Locked());
+    const auto before = zel::test::SnapshotTree(fake_->prefix.path());
+    {
+      TForm1 form(platform);
+      RecordingObserver observer;
+      form.SetObserver(&observer);
+      QVERIFY(RunToEnd(form));
+      QCOMPARE(fake_->dialogs.errorBoxes, std::vector<std::string>{"ZelUtil is already running."});
+      QVERIFY(fake_->dialogs.shown.empty());
+      QVERIFY(form.Summary.errorEnded);
+      QVERIFY(!form.StepOk);
+      QVERIFY(form.isVisible());  // idle until Close, as after any error that ends the run
+      QCOMPARE(observer.events, QStringList());
+      QCOMPARE(Lines(form.lst3), QStringList{""});
+      QVERIFY(fake_->files.deleted.empty());
+      QVERIFY(fake_->posWindow.searchedTitles.empty());
+      QVERIFY(fake_->powerOff.requests.empty());
+      const auto after = zel::test::SnapshotTree(fake_->prefix.path());
+      QVERIFY2(after == before, qPrintable(zel::test::TreeDifference(before, after)));
+      form.SetObserver(nullptr);
+    }
+
+    otherRun.Kill();
+    fake_->dialogs.errorBoxes.clear();
+    TForm1 next(platform);
+    QVERIFY(RunToEnd(next));
+    QVERIFY(fake_->dialogs.errorBoxes.empty());
+    QVERIFY(ReadLog(*fake_).endsWith("  ZEL Util Start.\r\n"));
+    QVERIFY(!fake_->files.deleted.empty());  // Step 1 ran
+    // This run now holds the lock for as long as the program lives.
+    zel::test::LockingChild third(zelPos.toStdString(), zel::test::LockingChild::Kind::Flock);
+    QVERIFY(!third.Locked());
+  }
+
+  // The lock is asked for first: a run that is refused reads and writes nothing, and a window
+  // whose run is refused never asks again.
+  void runLockTakenOnceBeforeAnything() {
+    QVERIFY(QDir().mkpath(fake_->driveC() + "/ZelPos"));
+    fake_->runLock.heldByOtherRun = true;
+    fake_->files.failWhen = [](zel::test::HookedFiles::Op, const std::string&) {
+      QTest::qFail("a refused run used a file", __FILE__, __LINE__);
+      return true;
+    };
+    QVERIFY(RunToEnd(*form_));
+    QTest::qWait(400);
+    fake_->files.failWhen = nullptr;
+    QCOMPARE(fake_->runLock.takes, 1);
+    QCOMPARE(fake_->dialogs.errorBoxes, std::vector<std::string>{"ZelUtil is already running."});
+    QVERIFY(ReadLog(*fake_).isEmpty());
   }
 };
 
