@@ -14,6 +14,10 @@ class WindowsFiles {
   // or has open is in use and is not deleted, as on Windows. Finding the open files means a
   // look at every process, so a series of deletions shares one look through a DeletionBatch.
   virtual bool DeleteFile(const std::string& windowsPath) = 0;
+  // DeleteFile for the lock files this program's own engine session has just made and still
+  // holds: a database engine that uses them as well holds a lock of its own on them, so only
+  // locks are looked at. Spares the run a look at every process after each table it opens.
+  virtual bool DeleteSessionLockFile(const std::string& windowsPath) = 0;
   // Between these calls (nested calls count), deletions reuse one look at which files other
   // processes have open, taken at the first deletion; use DeletionBatch rather than these.
   virtual void BeginDeletionBatch() = 0;

@@ -30,6 +30,7 @@ void TForm1::DeleteIndexFiles(const std::string& folder, const std::string& tabl
   if (table.empty()) return;
   AddLine(lst2, "Deleting " + folder + "\\" + table + "\\Index ....Files");
   try {
+    zel::platform::DeletionBatch batch(platform().files);
     for (const char* extension : kIndexFileSet) {
       bool deleted = true;
       const std::string path = zel::repair::LivePath(folder, table, extension);

@@ -180,6 +180,7 @@ void TForm1::CopyBackupFiles(const std::string& folder, const std::string& table
   }
 
   const bool swapping = complete;
+  zel::platform::DeletionBatch batch(files);
   // The indexes first and the data file last: until the data file is swapped, the table keeps
   // failing its test and a rerun restores it again.
   constexpr std::array<std::size_t, kCopiedFileSet.size()> kSwapOrder = {1, 2, 3, 4, 5, 6, 7, 0};

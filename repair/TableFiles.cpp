@@ -54,6 +54,7 @@ bool DeleteTableFileSet(TForm1& form, const std::string& folder, const std::stri
   }
   auto& files = form.platform().files;
   std::array<bool, kTableFileSet.size()> existed{}, removed{};
+  platform::DeletionBatch batch(files);
   for (std::size_t i = 0; i < kTableFileSet.size(); ++i) {
     const std::string path = LivePath(folder, table, kTableFileSet[i]);
     existed[i] = files.FileExists(path);

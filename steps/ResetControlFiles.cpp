@@ -154,8 +154,9 @@ void TForm1::ClearLockFiles(const std::string& folder) {
   const std::string paradoxLock = "c:\\zelpos\\" + folder + "\\PARADOX.LCK";
   const std::string usersLock = "c:\\zelpos\\" + folder + "\\PDOXUSRS.LCK";
   const std::string netFile = "c:\\PDOXUSRS.NET";
-  zel::platform::DeletionBatch batch(files);
-  if (files.FileExists(paradoxLock)) files.DeleteFile(paradoxLock);
-  if (files.FileExists(usersLock)) files.DeleteFile(usersLock);
-  if (files.FileExists(netFile)) files.DeleteFile(netFile);
+  // These are the files the session made for the table just closed; Step 1 already made sure no
+  // other program had the folder in use.
+  if (files.FileExists(paradoxLock)) files.DeleteSessionLockFile(paradoxLock);
+  if (files.FileExists(usersLock)) files.DeleteSessionLockFile(usersLock);
+  if (files.FileExists(netFile)) files.DeleteSessionLockFile(netFile);
 }

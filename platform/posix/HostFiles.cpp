@@ -128,6 +128,14 @@ class PosixFiles final : public WindowsFiles {
     return ::unlink(path.c_str()) == 0;
   }
 
+  bool DeleteSessionLockFile(const std::string& windowsPath) override {
+    const fs::path path = MapWindowsPath(windowsPath);
+    struct stat st {};
+    if (::lstat(path.c_str(), &st) != 0 || S_ISDIR(st.st_mode)) return false;
+    if (S_ISREG(st.st_mode) && IsLockedByOtherProcess(path)) return false;
+    return ::unlink(path.c_str()) == 0;
+  }
+
   void BeginDeletionBatch() override { ++batchDepth_; }
   void EndDeletionBatch() override {
     if (batchDepth_ > 0 && --batchDepth_ == 0) batchOpenFiles_.reset();
@@ -274,7 +282,10 @@ class PosixFiles final : public WindowsFiles {
     struct stat targetStat {};
     if (::lstat(target.c_str(), &targetStat) == 0) {
       if (S_ISDIR(targetStat.st_mode)) return false;
-      if (S_ISREG(targetStat.st_mode) && IsLockedByOtherProcess(target)) return false;
+      // Replacing a file another program uses is refused as deleting it would be.
+      if (S_ISREG(targetStat.st_mode) &&
+          (IsLockedByOtherProcess(target) || IsOpenElsewhere(target)))
+        return false;
     }
     return ::rename(source.c_str(), target.c_str()) == 0;
   }

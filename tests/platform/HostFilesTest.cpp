@@ -212,6 +212,26 @@ class HostFilesTest : public QObject {
     if (!deleted) QVERIFY(HostFiles().DeleteFile("C:\\PDOXUSRS.NET"));  // once it is closed
   }
 
+  // The session's own lock files go after each table it opens: only another process's lock
+  // keeps them, and no /proc scan is made for them.
+  void sessionLockFileGoesUnlessLockedElsewhere_data() {
+    QTest::addColumn<bool>("lockedElsewhere");
+    QTest::addColumn<bool>("deleted");
+    QTest::newRow("locked by another process") << true << false;
+    QTest::newRow("open in another process") << false << true;
+  }
+  void sessionLockFileGoesUnlessLockedElsewhere() {
+    QFETCH(bool, lockedElsewhere);
+    QFETCH(bool, deleted);
+    write("ZelPos/TEMPDATA/PARADOX.LCK", "lock");
+    LockHolder other(QFile::encodeName(driveC_ + "/ZelPos/TEMPDATA/PARADOX.LCK"), lockedElsewhere);
+    QVERIFY(other.holding());
+    const std::size_t before = zel::platform::OpenFilesScanCount();
+    QCOMPARE(HostFiles().DeleteSessionLockFile("C:\\ZelPos\\TEMPDATA\\PARADOX.LCK"), deleted);
+    QCOMPARE(QFile::exists(driveC_ + "/ZelPos/TEMPDATA/PARADOX.LCK"), !deleted);
+    QCOMPARE(zel::platform::OpenFilesScanCount(), before);
+  }
+
   // The look at other processes' open files costs a /proc scan: a batch makes one, at its first
   // deletion, however many files it deletes; outside a batch each deletion makes its own.
   void deletionBatchScansOnce() {

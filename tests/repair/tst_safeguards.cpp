@@ -1,6 +1,10 @@
 // What keeps a repair from making a till worse: a table with sound records is never replaced,
 // damaged files are kept before anything of them goes, a restore swaps in a complete copy or
 // nothing, and what an interrupted run left behind is put right.
+#include <fcntl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <QDateTime>
 #include <QDir>
 
@@ -31,6 +35,44 @@ QByteArray DamagedStockWithBackup(Station& s) {
 QStringList HiddenFiles(const QString& hostFolder) {
   return QDir(hostFolder).entryList({".*"}, QDir::Files | QDir::Hidden);
 }
+
+// A second process that has a file open, without a lock, until destroyed: as Wine keeps every
+// file a Windows program has open.
+class OpenElsewhere {
+ public:
+  explicit OpenElsewhere(const QString& file) {
+    int ready[2], release[2];
+    // Close-on-exec, so that programs the test starts meanwhile do not keep the child alive.
+    if (::pipe2(ready, O_CLOEXEC) != 0 || ::pipe2(release, O_CLOEXEC) != 0) return;
+    pid_ = ::fork();
+    if (pid_ == 0) {
+      ::close(ready[0]);
+      ::close(release[1]);
+      char ok = ::open(QFile::encodeName(file).constData(), O_RDONLY) >= 0 ? 'y' : 'n';
+      if (::write(ready[1], &ok, 1) != 1) ::_exit(1);
+      char c;
+      while (::read(release[0], &c, 1) > 0) {
+      }
+      ::_exit(0);
+    }
+    ::close(ready[1]);
+    ::close(release[0]);
+    release_ = release[1];
+    char ok = 'n';
+    open_ = pid_ > 0 && ::read(ready[0], &ok, 1) == 1 && ok == 'y';
+    ::close(ready[0]);
+  }
+  ~OpenElsewhere() {
+    if (release_ >= 0) ::close(release_);
+    if (pid_ > 0) ::waitpid(pid_, nullptr, 0);
+  }
+  bool isOpen() const { return open_; }
+
+ private:
+  pid_t pid_ = -1;
+  int release_ = -1;
+  bool open_ = false;
+};
 
 QStringList Count(const QStringList& lines, const QString& line) {
   QStringList found;
@@ -213,6 +255,43 @@ class SafeguardsTest : public QObject {
              QString("Backup File Succesfully Restored  PERMDATA\\STOCK ....Done"));
     QCOMPARE(HiddenFiles(Station::Host("C:\\ZELPOS\\PERMDATA")), QStringList());
     QVERIFY(s.form->TestTable("PERMDATA", "STOCK", "", "Desc", "", ""));
+  }
+
+  // A table another program has open (a POS that ignored the close request) is neither
+  // deleted nor replaced under it.
+  void tableInUseIsNotReplaced_data() {
+    QTest::addColumn<QString>("folder");
+    QTest::addColumn<QString>("table");
+    QTest::addColumn<QString>("lastLine");
+    QTest::newRow("restore") << "PERMDATA" << "STOCK"
+                             << "Backup File Failed PERMDATA\\STOCK ....Failed";
+    QTest::newRow("new table") << "TEMPDATA" << "ATTLOG"
+                               << "New File Failed TEMPDATA\\ATTLOG ....Failed";
+  }
+  void tableInUseIsNotReplaced() {
+    QFETCH(QString, folder);
+    QFETCH(QString, table);
+    QFETCH(QString, lastLine);
+    Station s;
+    s.SetClock(kRunTime);
+    const std::string f = folder.toStdString(), t = table.toStdString();
+    Station::Write(f, t, "C:\\ZELPOS\\" + f, 3);
+    Station::Corrupt(Station::Live(f, t, ".DB"));
+    Station::Write(f, t, "C:\\ShiftBackUp\\" + f + "3", 2);
+    SetCount(s, "3");
+    const QByteArray damaged = Station::Bytes(Station::Live(f, t, ".DB"));
+    OpenElsewhere pos(Station::Live(f, t, ".DB"));
+    QVERIFY(pos.isOpen());
+
+    if (folder == "PERMDATA")
+      s.form->RepairKeptTable(f, t);
+    else
+      s.form->RepairTransientTable(f, t);
+
+    QVERIFY(s.Lst2().contains("Delete " + folder + "\\" + table + "\\Index ....Failed"));
+    QCOMPARE(s.Lst2().last(), lastLine);
+    QCOMPARE(Station::Bytes(Station::Live(f, t, ".DB")), damaged);
+    QCOMPARE(HiddenFiles(Station::Host("C:\\ZELPOS\\" + f)), QStringList());
   }
 
   // Files an interrupted run left: ours are put back or removed, anything else is not touched,

@@ -116,6 +116,11 @@ class HookedFiles : public platform::WindowsFiles {
     if (failWhen && failWhen(Op::Delete, path)) return false;
     return platform::HostFiles().DeleteFile(path);
   }
+  bool DeleteSessionLockFile(const std::string& path) override {
+    deleted.push_back(path);
+    if (failWhen && failWhen(Op::Delete, path)) return false;
+    return platform::HostFiles().DeleteSessionLockFile(path);
+  }
   void BeginDeletionBatch() override { platform::HostFiles().BeginDeletionBatch(); }
   void EndDeletionBatch() override { platform::HostFiles().EndDeletionBatch(); }
   bool CopyFile(const std::string& from, const std::string& to, bool failIfExists) override {
