@@ -16,6 +16,14 @@ QByteArray ReadFile(const QString& path) {
   return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<absent>");
 }
 
+// In a sanitizer build the layer comes before the sanitizer's runtime in the load order, which
+// the runtime refuses unless told that this is meant.
+void PreloadFirst(QProcessEnvironment& env) {
+  const QString asan = env.value("ASAN_OPTIONS");
+  env.insert("ASAN_OPTIONS",
+             (asan.isEmpty() ? QString() : asan + ":") + "verify_asan_link_order=0");
+}
+
 }  // namespace
 
 class FaultShimTest : public QObject {
@@ -102,6 +110,7 @@ class FaultShimTest : public QObject {
     };
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert("LD_PRELOAD", kShim);
+    PreloadFirst(env);
     env.insert("ZEL_FAULT_ROOT", root);
     env.insert("ZEL_FAULT_TRACE", trace);
     for (const QString& setting : environment) {
@@ -151,6 +160,7 @@ class FaultShimTest : public QObject {
     f.close();
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert("LD_PRELOAD", kShim);
+    PreloadFirst(env);
     env.insert("ZEL_FAULT_ROOT", work.path());
     QTemporaryDir traceDir;
     QVERIFY(traceDir.isValid());

@@ -230,6 +230,17 @@ struct RunResult {
   QString errors;
 };
 
+// The lines of a run that tell why it failed, for the report.
+std::string WhatFailed(const RunResult& run) {
+  QStringList why;
+  for (const QString& line : run.lines)
+    if (line.endsWith("Failed") || line.startsWith("error:")) why << line;
+  QStringList errors = run.errors.split('\n', Qt::SkipEmptyParts);
+  errors.removeIf([](const QString& line) { return line.startsWith("QStandardPaths:"); });
+  why += errors;
+  return why.isEmpty() ? std::string() : ": " + why.mid(0, 6).join(" | ").toStdString();
+}
+
 struct Point {
   Front front = Front::Console;
   std::string label;             // "before:12", "from:EIO:40"
@@ -381,7 +392,7 @@ class Checker {
     else if (rerun.killed)
       Add(kind::kCrashed, "the rerun: " + rerun.errors.right(300).toStdString());
     else if (front == Front::Console && rerun.exitCode != 0)
-      Add(kind::kRerunStatus, "exit " + std::to_string(rerun.exitCode));
+      Add(kind::kRerunStatus, "exit " + std::to_string(rerun.exitCode) + WhatFailed(rerun));
 
     if (crashSweep) {
       const auto restored = TableFileSet(DataFolder(drive_, kRestored.folder), kRestored.table);
@@ -574,8 +585,8 @@ class FaultSweepTest : public QObject {
   }
 
   // Runs the points two at a time and fails once with everything they broke.
-  void Sweep(const char* name, Front front, const std::vector<Point>& points, const Reference& ref,
-             Harness& harness) {
+  void Sweep(const char* name, Front front, const QString& coverage,
+             const std::vector<Point>& points, const Reference& ref, Harness& harness) {
     std::vector<PointResult> results(points.size());
     std::atomic<std::size_t> next{0};
     const auto worker = [&] {
@@ -609,14 +620,12 @@ class FaultSweepTest : public QObject {
         failures << QString::fromStdString(r.label + ": " + v.kind + ": " + v.detail);
       }
     }
-    QString summary =
-        QString("%1 sweep, %2: %3 points%4 in %5 s; %6 points failed")
-            .arg(name, FrontName(front))
-            .arg(points.size())
-            .arg(kSanitized ? QString(" (sanitizer build: every %1th point)").arg(kSanitizedStride)
-                            : QString())
-            .arg(timer.elapsed() / 1000.0, 0, 'f', 1)
-            .arg(failedPoints);
+    QString summary = QString("%1 sweep, %2: %3 points (%4) in %5 s; %6 points failed")
+                          .arg(name, FrontName(front))
+                          .arg(points.size())
+                          .arg(coverage)
+                          .arg(timer.elapsed() / 1000.0, 0, 'f', 1)
+                          .arg(failedPoints);
     for (const auto& [k, n] : perKind)
       summary += QString("\n  %1: %2").arg(n, 4).arg(QString::fromStdString(k));
     for (const auto& [k, n] : notes)
@@ -713,14 +722,15 @@ class FaultSweepTest : public QObject {
                           {QString("ZEL_FAULT_CRASH=%1:%2").arg(when).arg(k)},
                           true});
       }
-    qInfo().noquote() << QString(
-                             "crash sweep, %1: %2 destructive operations in the uninterrupted "
-                             "run; %3 kill points after one equal the point before the next "
-                             "and are run once")
-                             .arg(FrontName(f))
-                             .arg(ref.destructive)
-                             .arg(same);
-    Sweep("crash", f, points, ref, harness);
+    const QString coverage =
+        QString(
+            "K = 1..%1 by %2%3, before and after; %4 after-points left out as equal to the "
+            "next before-point")
+            .arg(ref.destructive)
+            .arg(stride)
+            .arg(kSanitized ? ", sanitizer build" : "")
+            .arg(same);
+    Sweep("crash", f, coverage, points, ref, harness);
   }
 
   void ioSweep_data() { crashSweep_data(); }
@@ -751,10 +761,12 @@ class FaultSweepTest : public QObject {
               QString("ZEL_FAULT_ERRNO=") + error},
              false});
       }
-    qInfo().noquote() << QString("I/O sweep, %1: %2 countable operations in the uninterrupted run")
-                             .arg(FrontName(f))
-                             .arg(ref.countable);
-    Sweep("I/O", f, points, ref, harness);
+    const QString coverage =
+        QString("N = 1..%1 by %2%3, once and from N on, ENOSPC and EIO alternating with N")
+            .arg(ref.countable)
+            .arg(stride)
+            .arg(kSanitized ? ", sanitizer build" : "");
+    Sweep("I/O", f, coverage, points, ref, harness);
   }
 };
 
