@@ -42,10 +42,10 @@ if [ -d "$samples" ]; then
   borland=$(seeds_from "$samples" samples)
   echo "fuzz seeds: $borland from the Borland sample tables in $samples"
 else
-  message="Borland sample tables not found (set ZEL_SAMPLES_DIR or put them in ../shared/samples; looked in $samples): skipping them as fuzz seeds"
-  if [ "${ZEL_REQUIRE_SAMPLES:-0}" != 0 ] && [ -n "${ZEL_REQUIRE_SAMPLES:-}" ]; then
-    echo "FAIL!  : fuzz_verifier_seeds $message" >&2
+  missing="Borland sample tables not found (set ZEL_SAMPLES_DIR or put them in ../shared/samples; looked in $samples)"
+  if [ -n "${ZEL_REQUIRE_SAMPLES:-}" ] && [ "$ZEL_REQUIRE_SAMPLES" != 0 ]; then
+    echo "FAIL!  : fuzz_verifier_seeds $missing: cannot seed from them, and ZEL_REQUIRE_SAMPLES is set" >&2
     exit 1
   fi
-  echo "SKIP   : fuzz_verifier_seeds $message"
+  echo "SKIP   : fuzz_verifier_seeds $missing: skipping them as fuzz seeds"
 fi
