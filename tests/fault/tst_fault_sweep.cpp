@@ -709,27 +709,32 @@ class FaultSweepTest : public QObject {
 
     const int stride =
         (f == Front::Window ? kWindowStride : 1) * (kSanitized ? kSanitizedStride : 1);
-    std::vector<Point> points;
+    // Every distinct kill point, then every stride-th of them.
+    std::vector<Point> distinct;
     int same = 0;
-    for (long k = 1; k <= ref.destructive; k += stride)
+    for (long k = 1; k <= ref.destructive; ++k)
       for (const char* when : {"before", "after"}) {
-        if (std::string(when) == "after" && !ref.distinctAfter[k - 1] && stride == 1) {
+        if (std::string(when) == "after" && !ref.distinctAfter[k - 1]) {
           ++same;
           continue;
         }
-        points.push_back({f,
-                          std::string(when) + ":" + std::to_string(k),
-                          {QString("ZEL_FAULT_CRASH=%1:%2").arg(when).arg(k)},
-                          true});
+        distinct.push_back({f,
+                            std::string(when) + ":" + std::to_string(k),
+                            {QString("ZEL_FAULT_CRASH=%1:%2").arg(when).arg(k)},
+                            true});
       }
+    std::vector<Point> points;
+    for (std::size_t i = 0; i < distinct.size(); i += static_cast<std::size_t>(stride))
+      points.push_back(distinct[i]);
     const QString coverage =
         QString(
-            "K = 1..%1 by %2%3, before and after; %4 after-points left out as equal to the "
-            "next before-point")
+            "K = 1..%1 before and after, %2 after-points left out as equal to the next "
+            "before-point; one in %3 of the %4 distinct points%5")
             .arg(ref.destructive)
+            .arg(same)
             .arg(stride)
-            .arg(kSanitized ? ", sanitizer build" : "")
-            .arg(same);
+            .arg(distinct.size())
+            .arg(kSanitized ? ", sanitizer build" : "");
     Sweep("crash", f, coverage, points, ref, harness);
   }
 
@@ -762,7 +767,7 @@ class FaultSweepTest : public QObject {
              false});
       }
     const QString coverage =
-        QString("N = 1..%1 by %2%3, once and from N on, ENOSPC and EIO alternating with N")
+        QString("N = 1..%1 in steps of %2%3, once and from N on, ENOSPC and EIO alternating with N")
             .arg(ref.countable)
             .arg(stride)
             .arg(kSanitized ? ", sanitizer build" : "");
