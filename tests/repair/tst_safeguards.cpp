@@ -1,15 +1,12 @@
 // What keeps a repair from making a till worse: a table with sound records is never replaced,
 // damaged files are kept before anything of them goes, a restore swaps in a complete copy or
 // nothing, and what an interrupted run left behind is put right.
-#include <fcntl.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <QDateTime>
 #include <QDir>
 
 #include "repair/Leftovers.h"
 #include "tests/step2/Station.h"
+#include "tests/support/ChildProcess.h"
 
 using zel::test::HookedFiles;
 using zel::test::Station;
@@ -35,44 +32,6 @@ QByteArray DamagedStockWithBackup(Station& s) {
 QStringList HiddenFiles(const QString& hostFolder) {
   return QDir(hostFolder).entryList({".*"}, QDir::Files | QDir::Hidden);
 }
-
-// A second process that has a file open, without a lock, until destroyed: as Wine keeps every
-// file a Windows program has open.
-class OpenElsewhere {
- public:
-  explicit OpenElsewhere(const QString& file) {
-    int ready[2], release[2];
-    // Close-on-exec, so that programs the test starts meanwhile do not keep the child alive.
-    if (::pipe2(ready, O_CLOEXEC) != 0 || ::pipe2(release, O_CLOEXEC) != 0) return;
-    pid_ = ::fork();
-    if (pid_ == 0) {
-      ::close(ready[0]);
-      ::close(release[1]);
-      char ok = ::open(QFile::encodeName(file).constData(), O_RDONLY) >= 0 ? 'y' : 'n';
-      if (::write(ready[1], &ok, 1) != 1) ::_exit(1);
-      char c;
-      while (::read(release[0], &c, 1) > 0) {
-      }
-      ::_exit(0);
-    }
-    ::close(ready[1]);
-    ::close(release[0]);
-    release_ = release[1];
-    char ok = 'n';
-    open_ = pid_ > 0 && ::read(ready[0], &ok, 1) == 1 && ok == 'y';
-    ::close(ready[0]);
-  }
-  ~OpenElsewhere() {
-    if (release_ >= 0) ::close(release_);
-    if (pid_ > 0) ::waitpid(pid_, nullptr, 0);
-  }
-  bool isOpen() const { return open_; }
-
- private:
-  pid_t pid_ = -1;
-  int release_ = -1;
-  bool open_ = false;
-};
 
 QStringList Count(const QStringList& lines, const QString& line) {
   QStringList found;
@@ -280,8 +239,9 @@ class SafeguardsTest : public QObject {
     Station::Write(f, t, "C:\\ShiftBackUp\\" + f + "3", 2);
     SetCount(s, "3");
     const QByteArray damaged = Station::Bytes(Station::Live(f, t, ".DB"));
-    OpenElsewhere pos(Station::Live(f, t, ".DB"));
-    QVERIFY(pos.isOpen());
+    zel::test::LockingChild pos(QFile::encodeName(Station::Live(f, t, ".DB")).toStdString(),
+                                zel::test::LockingChild::Kind::Open);
+    QVERIFY(pos.Locked());
 
     if (folder == "PERMDATA")
       s.form->RepairKeptTable(f, t);

@@ -21,6 +21,7 @@ class LockingChild {
   enum class Kind {
     Fcntl,  // a write lock on a file, as the Paradox engine takes on its lock files
     Flock,  // an exclusive flock, on a file or a folder
+    Open,   // no lock, only open: as Wine keeps every file a Windows program has open
   };
 
   LockingChild(const std::string& path, Kind kind) {
@@ -37,8 +38,10 @@ class LockingChild {
       ::close(ready[0]);
       ::close(release[1]);
       char ok = 'n';
-      const int fd = ::open(path.c_str(), kind == Kind::Flock ? O_RDONLY : O_RDWR);
-      if (fd >= 0 && kind == Kind::Flock) {
+      const int fd = ::open(path.c_str(), kind == Kind::Fcntl ? O_RDWR : O_RDONLY);
+      if (fd >= 0 && kind == Kind::Open) {
+        ok = 'y';
+      } else if (fd >= 0 && kind == Kind::Flock) {
         ok = ::flock(fd, LOCK_EX | LOCK_NB) == 0 ? 'y' : 'n';
       } else if (fd >= 0) {
         struct flock lk {};
@@ -63,7 +66,7 @@ class LockingChild {
   LockingChild(const LockingChild&) = delete;
   LockingChild& operator=(const LockingChild&) = delete;
 
-  // True once the child holds the lock.
+  // True once the child holds the lock (with Kind::Open: has the file open).
   bool Locked() const { return locked_; }
   // The child lets go and ends normally.
   void Release() { End(false); }
