@@ -4,7 +4,7 @@ set -eu
 ZEL_ROOT=$(cd "$(dirname "$0")/.." && pwd)
 ZEL_JOBS=${ZEL_JOBS:-$(nproc 2>/dev/null || echo 2)}
 
-zel_say() { printf '==> %s\n' "$*" >&2; }
+zel_say() { printf '==> [%s] %s\n' "$(date +%H:%M:%S)" "$*" >&2; }
 zel_die() { printf 'error: %s\n' "$*" >&2; exit 1; }
 
 # Runs a command as root: directly when already root (CI, containers), else through sudo.
