@@ -76,7 +76,7 @@ void SessionLocks::Prune() {
   }
 }
 
-void SessionLocks::CheckFolder(const fs::path& dir) {
+void SessionLocks::CheckFolder(const fs::path& dir, bool leftoversCount) const {
   for (const char* name : {kParadoxLck, kPdoxUsrsLck}) {
     const auto found = FindIgnoringCase(dir, name);
     if (!found || IsOurs(*found)) continue;
@@ -84,18 +84,9 @@ void SessionLocks::CheckFolder(const fs::path& dir) {
       throw EngineError(ErrorCode::DirectoryBusy,
                         "Directory is busy (lock file in use by another program)", found->string());
     }
-    throw EngineError(ErrorCode::ForeignNetFile, "Directory is controlled by other .NET file",
-                      found->string());
-  }
-}
-
-void SessionLocks::CheckFolderInUse(const fs::path& dir) const {
-  for (const char* name : {kParadoxLck, kPdoxUsrsLck}) {
-    const auto found = FindIgnoringCase(dir, name);
-    if (!found || IsOurs(*found)) continue;
-    if (platform::IsLockedByOtherProcess(*found)) {
-      throw EngineError(ErrorCode::DirectoryBusy,
-                        "Directory is busy (lock file in use by another program)", found->string());
+    if (leftoversCount) {
+      throw EngineError(ErrorCode::ForeignNetFile, "Directory is controlled by other .NET file",
+                        found->string());
     }
   }
 }

@@ -17,11 +17,10 @@ class SessionLocks {
   SessionLocks& operator=(const SessionLocks&) = delete;
 
   // Raises when `dir` holds a lock file this session did not make: "Directory is busy" when
-  // another live process holds it, else "Directory is controlled by other .NET file".
-  void CheckFolder(const std::filesystem::path& dir);
-  // For an open that writes nothing: raises "Directory is busy" when another live process holds
-  // a lock file in `dir`; lock files nobody holds are leftovers and do not count.
-  void CheckFolderInUse(const std::filesystem::path& dir) const;
+  // another live process holds it, else "Directory is controlled by other .NET file". For an
+  // open that writes nothing (`leftoversCount` false), lock files nobody holds are leftovers
+  // and do not count; one a live process holds still makes the folder busy.
+  void CheckFolder(const std::filesystem::path& dir, bool leftoversCount = true) const;
   // Makes (or keeps) this session's lock files in `dir` and the network control file
   // `netFile`, and holds a lock on each. A network control file made by someone else is used
   // as it is and left in place.

@@ -82,10 +82,7 @@ void Table::Open() {
   }
   Session::State& state = *session_.state_;
   const fs::path dir = dbFile.parent_path();
-  if (inspectOnly_)
-    state.locks.CheckFolderInUse(dir);
-  else
-    state.locks.CheckFolder(dir);
+  state.locks.CheckFolder(dir, !inspectOnly_);
   for (const fs::path& file : ExistingTableFiles(dbFile)) {
     if (platform::IsLockedByOtherProcess(file)) {
       throw EngineError(ErrorCode::TableBusy, "Table is busy (file in use by another program)",

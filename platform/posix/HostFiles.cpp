@@ -93,22 +93,14 @@ bool WriteAll(int fd, const char* data, size_t size) {
   return true;
 }
 
-// Makes a rename or link in `folder` durable; a folder that cannot be synced is not an error.
-void SyncFolder(const fs::path& folder) {
+// Makes the renames, links and new names in `folder` durable. 0, or the errno of the step that
+// failed; file systems that cannot sync a folder at all answer EINVAL and count as synced.
+int SyncFolder(const fs::path& folder) {
   const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (fd < 0) return;
-  ::fsync(fd);
+  if (fd < 0) return errno;
+  const int err = HostFileSyscalls().fsync(fd) == 0 ? 0 : errno;
   ::close(fd);
-}
-
-// SyncFolder for callers that must know: false when the folder cannot be opened or synced
-// (file systems that cannot sync a folder at all answer EINVAL and count as synced).
-bool SyncFolderChecked(const fs::path& folder) {
-  const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (fd < 0) return false;
-  const bool ok = HostFileSyscalls().fsync(fd) == 0 || errno == EINVAL;
-  ::close(fd);
-  return ok;
+  return err == EINVAL ? 0 : err;
 }
 
 class PosixFiles final : public WindowsFiles {
@@ -118,22 +110,11 @@ class PosixFiles final : public WindowsFiles {
   }
 
   bool DeleteFile(const std::string& windowsPath) override {
-    const fs::path path = MapWindowsPath(windowsPath);
-    struct stat st {};
-    if (::lstat(path.c_str(), &st) != 0 || S_ISDIR(st.st_mode)) return false;
-    // Windows refuses to delete a file that another program has open; here such a program
-    // shows by its lock or by a descriptor of the file.
-    if (S_ISREG(st.st_mode) && (IsLockedByOtherProcess(path) || IsOpenElsewhere(path)))
-      return false;
-    return ::unlink(path.c_str()) == 0;
+    return Delete(MapWindowsPath(windowsPath), true);
   }
 
   bool DeleteSessionLockFile(const std::string& windowsPath) override {
-    const fs::path path = MapWindowsPath(windowsPath);
-    struct stat st {};
-    if (::lstat(path.c_str(), &st) != 0 || S_ISDIR(st.st_mode)) return false;
-    if (S_ISREG(st.st_mode) && IsLockedByOtherProcess(path)) return false;
-    return ::unlink(path.c_str()) == 0;
+    return Delete(MapWindowsPath(windowsPath), false);
   }
 
   void BeginDeletionBatch() override { ++batchDepth_; }
@@ -199,7 +180,7 @@ class PosixFiles final : public WindowsFiles {
       }
     }
     ::unlink(tempName.c_str());  // after rename the name is gone; after link it is a second name
-    if (ok) SyncFolder(folder);
+    if (ok) SyncFolder(folder);  // the copy is in place; a folder that cannot sync is no error
     return ok;
   }
 
@@ -238,11 +219,7 @@ class PosixFiles final : public WindowsFiles {
     // (Devices that cannot sync answer EINVAL; there is nothing to make durable then.)
     if (HostFileSyscalls().fsync(fd) != 0 && errno != EINVAL) return undo(errno);
     if (created) {
-      const int folder = ::open(FolderOf(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-      const bool synced = folder >= 0 && (HostFileSyscalls().fsync(folder) == 0 || errno == EINVAL);
-      const int err = errno;
-      if (folder >= 0) ::close(folder);
-      if (!synced) return undo(err);
+      if (const int err = SyncFolder(FolderOf(path)); err != 0) return undo(err);
     }
     if (::close(fd) != 0 && errno != EINTR) return fail(errno);
     return 0;
@@ -267,7 +244,7 @@ class PosixFiles final : public WindowsFiles {
     ::close(fd);
     if (!synced) return false;
     if (::link(source.c_str(), target.c_str()) != 0) return false;
-    if (!SyncFolderChecked(FolderOf(target))) {
+    if (SyncFolder(FolderOf(target)) != 0) {
       ::unlink(target.c_str());
       return false;
     }
@@ -283,18 +260,29 @@ class PosixFiles final : public WindowsFiles {
     if (::lstat(target.c_str(), &targetStat) == 0) {
       if (S_ISDIR(targetStat.st_mode)) return false;
       // Replacing a file another program uses is refused as deleting it would be.
-      if (S_ISREG(targetStat.st_mode) &&
-          (IsLockedByOtherProcess(target) || IsOpenElsewhere(target)))
-        return false;
+      if (S_ISREG(targetStat.st_mode) && InUse(target, true)) return false;
     }
     return ::rename(source.c_str(), target.c_str()) == 0;
   }
 
   bool FlushFolder(const std::string& windowsFolder) override {
-    return SyncFolderChecked(MapWindowsPath(windowsFolder));
+    return SyncFolder(MapWindowsPath(windowsFolder)) == 0;
   }
 
  private:
+  // Windows refuses to delete or replace a file that another program has open; here such a
+  // program shows by its lock or (when `openCounts`) by a descriptor of the file.
+  bool InUse(const fs::path& file, bool openCounts) {
+    return IsLockedByOtherProcess(file) || (openCounts && IsOpenElsewhere(file));
+  }
+
+  bool Delete(const fs::path& path, bool openCounts) {
+    struct stat st {};
+    if (::lstat(path.c_str(), &st) != 0 || S_ISDIR(st.st_mode)) return false;
+    if (S_ISREG(st.st_mode) && InUse(path, openCounts)) return false;
+    return ::unlink(path.c_str()) == 0;
+  }
+
   bool IsOpenElsewhere(const fs::path& file) {
     if (batchDepth_ == 0) return OpenFilesSnapshot::Take().IsOpen(file);
     if (!batchOpenFiles_) batchOpenFiles_ = OpenFilesSnapshot::Take();

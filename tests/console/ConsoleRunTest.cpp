@@ -120,18 +120,7 @@ class ConsoleRunTest : public QObject {
                                   << question + "answer: No\n";
   }
   void healthyStation() {
-    if (stationError_.isEmpty() && !QDir(station_.path() + "/drive_c").exists()) {
-      zel::demostation::StationOptions options;
-      options.prefix = station_.path().toStdString();
-      options.scale = 5;
-      std::ostringstream progress;
-      try {
-        zel::demostation::BuildStation(options, progress);
-      } catch (const std::exception& e) {
-        stationError_ = QString::fromStdString(e.what());
-      }
-    }
-    if (!stationError_.isEmpty()) QFAIL(qPrintable(stationError_));
+    if (!BuildStationOnce(station_, stationError_)) QFAIL(qPrintable(stationError_));
     QFETCH(QStringList, args);
     QFETCH(QByteArray, input);
     QFETCH(QString, ending);
@@ -149,7 +138,7 @@ class ConsoleRunTest : public QObject {
   // file; a read-only check and a run on another prefix are not held up; the first run then
   // goes on as if nothing had happened.
   void secondRunEndsAtOnce() {
-    QVERIFY2(BuildBusyStation(), qPrintable(busyError_));
+    QVERIFY2(BuildStationOnce(busyStation_, busyError_), qPrintable(busyError_));
     const QString prefix = busyStation_.path();
     QProcess first;
     StartConsole(first, prefix, {"--simulate-power-off"});
@@ -190,7 +179,7 @@ class ConsoleRunTest : public QObject {
 
   // A run killed at its closing question (a crash, a reset) holds nothing: the next run runs.
   void killedRunDoesNotBlockTheNext() {
-    QVERIFY2(BuildBusyStation(), qPrintable(busyError_));
+    QVERIFY2(BuildStationOnce(busyStation_, busyError_), qPrintable(busyError_));
     const QString prefix = busyStation_.path();
     const QString log = LogFile(prefix);
     QProcess first;
@@ -209,19 +198,21 @@ class ConsoleRunTest : public QObject {
   QTemporaryDir busyStation_;
   QString busyError_;
 
-  bool BuildBusyStation() {
-    if (busyError_.isEmpty() && !QDir(busyStation_.path() + "/drive_c").exists()) {
+  // A small healthy station in `dir`, built by the first test that needs it; false, with the
+  // reason in `error`, when it could not be built.
+  static bool BuildStationOnce(const QTemporaryDir& dir, QString& error) {
+    if (error.isEmpty() && !QDir(dir.path() + "/drive_c").exists()) {
       zel::demostation::StationOptions options;
-      options.prefix = busyStation_.path().toStdString();
+      options.prefix = dir.path().toStdString();
       options.scale = 5;
       std::ostringstream progress;
       try {
         zel::demostation::BuildStation(options, progress);
       } catch (const std::exception& e) {
-        busyError_ = QString::fromStdString(e.what());
+        error = QString::fromStdString(e.what());
       }
     }
-    return busyError_.isEmpty();
+    return error.isEmpty();
   }
 
   static void StartConsole(QProcess& process, const QString& prefix, const QStringList& args) {
