@@ -281,6 +281,15 @@ QStringList SuccessTables(const QStringList& lines) {
 
 class Harness {
  public:
+  // The sweep runs two points at a time. std::filesystem's copy opens its files without
+  // close-on-exec, so a program started by the other thread while a copy is under way would
+  // keep that point's tables open for its whole run, and the point's own run would rightly
+  // refuse to delete a table another program has open. Copies and starts therefore take turns.
+  static std::mutex& CopyOrStart() {
+    static std::mutex turn;
+    return turn;
+  }
+
   Harness(fs::path templateDir, fs::path workRoot)
       : template_(std::move(templateDir)), work_(std::move(workRoot)) {}
 
@@ -288,7 +297,10 @@ class Harness {
     const fs::path prefix = work_ / ("p" + std::to_string(next_++));
     fs::create_directories(work_);
     fs::remove_all(prefix);
-    fs::copy(template_, prefix, fs::copy_options::recursive | fs::copy_options::copy_symlinks);
+    {
+      const std::lock_guard<std::mutex> turn(CopyOrStart());
+      fs::copy(template_, prefix, fs::copy_options::recursive | fs::copy_options::copy_symlinks);
+    }
     return prefix;
   }
 
@@ -320,10 +332,14 @@ class Harness {
     }
     QProcess process;
     process.setProcessEnvironment(env);
-    if (front == Front::Console)
-      process.start(kConsole, {"--yes", "--simulate-power-off"});
-    else
-      process.start(kWindow, {});
+    {
+      const std::lock_guard<std::mutex> turn(CopyOrStart());
+      if (front == Front::Console)
+        process.start(kConsole, {"--yes", "--simulate-power-off"});
+      else
+        process.start(kWindow, {});
+      process.waitForStarted();
+    }
     process.closeWriteChannel();
     RunResult run;
     if (!process.waitForFinished(kRunTimeoutMs)) {
