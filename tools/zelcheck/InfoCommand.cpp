@@ -1,0 +1,71 @@
+#include "tools/zelcheck/InfoCommand.h"
+
+#include <cstdio>
+#include <iostream>
+#include <string>
+
+#include "engine/EngineError.h"
+#include "engine/Verifier.h"
+#include "tools/zelcheck/ExitStatus.h"
+#include "tools/zelcheck/TargetPaths.h"
+
+namespace zel::zelcheck {
+namespace {
+
+std::string Hex(int v) {
+  char buf[16];
+  std::snprintf(buf, sizeof buf, "0x%02X", v);
+  return buf;
+}
+
+}  // namespace
+
+int RunInfo(const Options& options) {
+  const std::filesystem::path table = HostPath(options.target);
+  std::string why;
+  if (!ReadableFile(table, why)) {
+    std::cerr << "zelcheck: cannot read " << table.string() << ": " << why << "\n";
+    return kBadUse;
+  }
+  zel::engine::TableInfo info;
+  try {
+    info = zel::engine::DescribeTable(table);
+  } catch (const zel::engine::EngineError& e) {
+    std::cout << table.string() << ": " << e.what() << "\n";
+    return kUnusable;
+  }
+  std::cout << "Table:       " << table.string() << "\n";
+  std::cout << "Level:       " << info.level << " (version byte " << info.version << ")\n";
+  std::cout << "Code page:   " << (info.codePage ? std::to_string(info.codePage) : "none") << "\n";
+  std::cout << "Sort order:  " << (info.sortOrderId.empty() ? "-" : info.sortOrderId) << " ("
+            << Hex(info.sortOrder) << ")\n";
+  std::cout << "Records:     " << info.numRecords << "\n";
+  std::cout << "Block size:  " << info.blockSize << "\n";
+  std::cout << "Keyed:       " << (info.keyed ? "yes" : "no") << "\n";
+  std::cout << "Encrypted:   " << (info.encrypted ? "yes" : "no") << "\n";
+  std::cout << "Fields:      " << info.fields.size() << "\n";
+  for (std::size_t i = 0; i < info.fields.size(); ++i) {
+    const auto& f = info.fields[i];
+    std::cout << "  " << (i + 1) << ". " << f.name << "  " << f.type << f.size << "\n";
+  }
+  std::cout << "Key fields:  " << info.keyFields;
+  for (int i = 0; i < info.keyFields; ++i) {
+    std::cout << (i == 0 ? " (" : ", ") << info.fields[i].name;
+  }
+  std::cout << (info.keyFields > 0 ? ")\n" : "\n");
+  std::cout << "Secondary indexes: " << info.indexes.size() << "\n";
+  for (const auto& x : info.indexes) {
+    std::cout << "  " << x.xFile.filename().string() << "  ";
+    if (!x.problem.empty()) {
+      std::cout << "unreadable: " << x.problem << "\n";
+      continue;
+    }
+    std::cout << "name \"" << x.name << "\"  " << (x.maintained ? "maintained" : "not maintained")
+              << (x.caseInsensitive ? ", case-insensitive" : "") << "  fields:";
+    for (const auto& f : x.fields) std::cout << " " << f.name << (f.descending ? " (desc)" : "");
+    std::cout << "  tree: " << (x.yFile.empty() ? "missing" : x.yFile.filename().string()) << "\n";
+  }
+  return kUsable;
+}
+
+}  // namespace zel::zelcheck

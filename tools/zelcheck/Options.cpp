@@ -1,0 +1,135 @@
+#include "tools/zelcheck/Options.h"
+
+#include <algorithm>
+#include <string_view>
+
+namespace zel::zelcheck {
+namespace {
+
+// The options that choose a mode. `target` names what the mode works on; empty: nothing.
+struct ModeOption {
+  std::string_view name;
+  Mode mode;
+  std::string_view target;
+};
+const ModeOption kModeOptions[] = {
+    {"--info", Mode::Info, "table"},
+    {"--version", Mode::Version, ""},
+    {"--help", Mode::Help, ""},
+    {"-h", Mode::Help, ""},
+};
+
+// Options that change how a mode works, and the modes that take them. Those with a `value`
+// take one, as "--index A" or "--index=A".
+struct Setting {
+  std::string_view name;
+  std::string_view value;  // what the value is, for "needs ..."; empty: a flag
+  std::vector<Mode> modes;
+  void (*apply)(Options&, const std::string& value);
+};
+const Setting kSettings[] = {
+    {"--index",
+     "an index name",
+     {Mode::Verify},
+     [](Options& o, const std::string& v) { o.indexes.push_back(v); }},
+    {"--json", "", {Mode::Verify}, [](Options& o, const std::string&) { o.json = true; }},
+};
+
+std::string_view TargetOf(Mode mode) {
+  for (const ModeOption& m : kModeOptions)
+    if (m.mode == mode) return m.target;
+  return "table";  // Verify
+}
+
+}  // namespace
+
+bool ParseOptions(const std::vector<std::string>& args, Options& options, std::string& error) {
+  std::vector<std::string> positional;
+  std::vector<std::string_view> used;  // settings given, checked against the mode at the end
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    const std::string& a = args[i];
+    const auto mode = std::find_if(std::begin(kModeOptions), std::end(kModeOptions),
+                                   [&](const ModeOption& m) { return m.name == a; });
+    if (mode != std::end(kModeOptions)) {
+      if (mode->mode == Mode::Help || mode->mode == Mode::Version) {
+        options.mode = mode->mode;  // whatever else is given
+        return true;
+      }
+      if (!options.modeOption.empty() && options.modeOption != a) {
+        error = "choose one of " + options.modeOption + " and " + a;
+        return false;
+      }
+      options.mode = mode->mode;
+      options.modeOption = a;
+      continue;
+    }
+    bool known = false;
+    for (const Setting& s : kSettings) {
+      const std::string name(s.name);
+      if (a == name) {
+        std::string value;
+        if (!s.value.empty()) {
+          if (i + 1 >= args.size() || args[i + 1].empty()) {
+            error = name + " needs " + std::string(s.value);
+            return false;
+          }
+          value = args[++i];
+        }
+        s.apply(options, value);
+      } else if (!s.value.empty() && a.size() > name.size() + 1 && a.rfind(name + "=", 0) == 0) {
+        s.apply(options, a.substr(name.size() + 1));
+      } else {
+        continue;
+      }
+      used.push_back(s.name);
+      known = true;
+      break;
+    }
+    if (known) continue;
+    if (!a.empty() && a[0] == '-') {
+      error = "unknown option " + a;
+      return false;
+    }
+    positional.push_back(a);
+  }
+
+  for (const Setting& s : kSettings) {
+    if (std::find(used.begin(), used.end(), s.name) == used.end()) continue;
+    if (std::find(s.modes.begin(), s.modes.end(), options.mode) != s.modes.end()) continue;
+    error = (options.modeOption.empty() ? std::string("checking a table") : options.modeOption) +
+            " takes no " + std::string(s.name);
+    return false;
+  }
+  const std::string target(TargetOf(options.mode));
+  if (positional.empty()) {
+    error = "no " + target + " given";
+    return false;
+  }
+  if (positional.size() > 1) {
+    error = "one " + target + " at a time (" + positional[0] + ", " + positional[1] + ")";
+    return false;
+  }
+  options.target = positional.front();
+  return true;
+}
+
+void PrintUsage(std::ostream& out) {
+  out << "Usage: zelcheck [--json] TABLE.DB [--index NAME]...\n"
+         "       zelcheck --info TABLE.DB\n"
+         "       zelcheck --version | --help\n"
+         "\n"
+         "Checks a Paradox table the way the table engine opens it: first under its primary\n"
+         "index, then under each secondary index named with --index (by its stored name or\n"
+         "field name, without regard to case). Prints 'usable' or the engine's error for each.\n"
+         "--info prints the table's level, code page, sort order, record count, fields, key\n"
+         "fields and the secondary indexes found beside it.\n"
+         "--json prints the same facts as one JSON document.\n"
+         "\n"
+         "TABLE.DB and FOLDER are host paths; a Windows path such as C:\\ZELPOS\\TEMPDATA\\X.DB\n"
+         "is mapped into $WINEPREFIX/drive_c. Nothing is written and no lock files are made.\n"
+         "\n"
+         "Exit status: 0 all usable, 1 a table or index is unusable,\n"
+         "2 bad arguments or a file or folder that cannot be read.\n";
+}
+
+}  // namespace zel::zelcheck

@@ -1,0 +1,30 @@
+#pragma once
+// zelcheck's command line: one mode, the table or folder it works on, and the options.
+#include <ostream>
+#include <string>
+#include <vector>
+
+namespace zel::zelcheck {
+
+enum class Mode {
+  Verify,  // TABLE.DB [--index NAME]...: the default
+  Info,    // --info TABLE.DB
+  Version,
+  Help,
+};
+
+struct Options {
+  Mode mode = Mode::Verify;
+  std::string modeOption;            // the option that chose the mode ("--info"); empty: Verify
+  std::string target;                // the table or folder named on the command line
+  std::vector<std::string> indexes;  // --index NAME
+  bool json = false;                 // --json: one JSON document on stdout instead of lines
+};
+
+// Reads the arguments (without the program name). On bad use returns false with `error` saying
+// what is wrong.
+bool ParseOptions(const std::vector<std::string>& args, Options& options, std::string& error);
+
+void PrintUsage(std::ostream& out);
+
+}  // namespace zel::zelcheck
