@@ -12,12 +12,15 @@ struct ModeOption {
   Mode mode;
   std::string_view target;
 };
+// clang-format off
 const ModeOption kModeOptions[] = {
-    {"--info", Mode::Info, "table"},
+    {"--info",    Mode::Info,    "table"},
+    {"--locks",   Mode::Locks,   "folder"},
     {"--version", Mode::Version, ""},
-    {"--help", Mode::Help, ""},
-    {"-h", Mode::Help, ""},
+    {"--help",    Mode::Help,    ""},
+    {"-h",        Mode::Help,    ""},
 };
+// clang-format on
 
 // Options that change how a mode works, and the modes that take them. Those with a `value`
 // take one, as "--index A" or "--index=A".
@@ -27,13 +30,14 @@ struct Setting {
   std::vector<Mode> modes;
   void (*apply)(Options&, const std::string& value);
 };
+// clang-format off
 const Setting kSettings[] = {
-    {"--index",
-     "an index name",
-     {Mode::Verify},
+    {"--index", "an index name", {Mode::Verify},
      [](Options& o, const std::string& v) { o.indexes.push_back(v); }},
-    {"--json", "", {Mode::Verify}, [](Options& o, const std::string&) { o.json = true; }},
+    {"--json", "", {Mode::Verify, Mode::Locks},
+     [](Options& o, const std::string&) { o.json = true; }},
 };
+// clang-format on
 
 std::string_view TargetOf(Mode mode) {
   for (const ModeOption& m : kModeOptions)
@@ -116,6 +120,7 @@ bool ParseOptions(const std::vector<std::string>& args, Options& options, std::s
 void PrintUsage(std::ostream& out) {
   out << "Usage: zelcheck [--json] TABLE.DB [--index NAME]...\n"
          "       zelcheck --info TABLE.DB\n"
+         "       zelcheck [--json] --locks FOLDER\n"
          "       zelcheck --version | --help\n"
          "\n"
          "Checks a Paradox table the way the table engine opens it: first under its primary\n"
@@ -123,6 +128,9 @@ void PrintUsage(std::ostream& out) {
          "field name, without regard to case). Prints 'usable' or the engine's error for each.\n"
          "--info prints the table's level, code page, sort order, record count, fields, key\n"
          "fields and the secondary indexes found beside it.\n"
+         "--locks lists the Paradox lock files in FOLDER (PDOXUSRS.LCK, PARADOX.LCK, other\n"
+         "*.LCK, PDOXUSRS.NET, PARADOX.NET) with their size, whether a live process holds a lock\n"
+         "on each or has it open (then it is in use; else it is stale), and which process.\n"
          "--json prints the same facts as one JSON document.\n"
          "\n"
          "TABLE.DB and FOLDER are host paths; a Windows path such as C:\\ZELPOS\\TEMPDATA\\X.DB\n"

@@ -9,6 +9,7 @@ namespace zel::zelcheck {
 enum class Mode {
   Verify,  // TABLE.DB [--index NAME]...: the default
   Info,    // --info TABLE.DB
+  Locks,   // --locks FOLDER
   Version,
   Help,
 };

@@ -7,6 +7,7 @@
 
 #include "tools/zelcheck/ExitStatus.h"
 #include "tools/zelcheck/InfoCommand.h"
+#include "tools/zelcheck/LocksCommand.h"
 #include "tools/zelcheck/Options.h"
 #include "tools/zelcheck/VerifyCommand.h"
 #include "zel/Version.h"
@@ -31,6 +32,8 @@ int main(int argc, char** argv) {
       return RunVerify(options);
     case Mode::Info:
       return RunInfo(options);
+    case Mode::Locks:
+      return RunLocks(options);
   }
   return kBadUse;
 }

@@ -1,0 +1,148 @@
+#include "tools/zelcheck/LocksCommand.h"
+
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <iostream>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/DriveMapping.h"
+#include "platform/posix/FileLockProbe.h"
+#include "tools/zelcheck/ExitStatus.h"
+#include "tools/zelcheck/JsonOutput.h"
+#include "tools/zelcheck/TargetPaths.h"
+
+namespace fs = std::filesystem;
+
+namespace zel::zelcheck {
+namespace {
+
+using zel::platform::SameNameIgnoringCase;
+
+// The files Paradox engines leave in a folder to coordinate access: the per-folder lock files
+// (PDOXUSRS.LCK, PARADOX.LCK, and the older protocol's TABLE.LCK) and the network control files
+// (PDOXUSRS.NET, and the older PARADOX.NET).
+bool IsLockFileName(const std::string& name) {
+  const auto dot = name.rfind('.');
+  if (dot != std::string::npos && dot > 0 && SameNameIgnoringCase(name.substr(dot), ".LCK"))
+    return true;
+  return SameNameIgnoringCase(name, "PDOXUSRS.NET") || SameNameIgnoringCase(name, "PARADOX.NET");
+}
+
+struct Holder {
+  int pid = 0;
+  std::string command;
+  bool wineserver = false;
+};
+
+struct LockFile {
+  std::string path;  // as the user wrote the folder: a Windows path stays one
+  fs::path hostPath;
+  unsigned long long size = 0;
+  bool held = false;
+  std::optional<Holder> holder;
+};
+
+// The process to name: a lock's owner first, else one that has the file open; among those, a
+// Windows program rather than the wineserver that keeps a copy of every descriptor it has. A
+// flock lock names the process that took it, which may have ended and left the lock to its
+// children; they show among those that have the file open.
+std::optional<Holder> FindHolder(const fs::path& file) {
+  for (const bool locks : {true, false}) {
+    const std::vector<int> pids =
+        locks ? zel::platform::LockHolders(file) : zel::platform::ProcessesWithFileOpen(file);
+    std::optional<Holder> found;
+    for (const int pid : pids) {
+      Holder h{pid, zel::platform::ProcessCommandLine(pid), zel::platform::IsWineserver(pid)};
+      if (h.command.empty()) continue;  // ended meanwhile
+      if (!found || (found->wineserver && !h.wineserver)) found = h;
+      if (locks) break;
+    }
+    if (found) return found;
+  }
+  return std::nullopt;
+}
+
+// A command line on one line: control characters (a newline in an argument) as spaces.
+std::string OneLine(std::string text) {
+  for (char& c : text)
+    if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f) c = ' ';
+  return text;
+}
+
+std::string Joined(const std::string& folder, const std::string& name) {
+  const bool windows = folder.size() >= 2 && folder[1] == ':';
+  if (folder.empty()) return name;
+  const char last = folder.back();
+  if (last == '/' || last == '\\') return folder + name;
+  return folder + (windows ? "\\" : "/") + name;
+}
+
+}  // namespace
+
+int RunLocks(const Options& options) {
+  const fs::path folder = HostPath(options.target);
+  std::error_code ec;
+  if (!fs::is_directory(folder, ec)) {
+    std::cerr << "zelcheck: cannot read " << folder.string() << ": "
+              << (fs::exists(folder, ec) ? "not a folder" : "no such folder") << "\n";
+    return kBadUse;
+  }
+  std::vector<LockFile> files;
+  fs::directory_iterator it(folder, ec);
+  if (ec) {
+    std::cerr << "zelcheck: cannot read " << folder.string() << ": " << ec.message() << "\n";
+    return kBadUse;
+  }
+  for (const fs::directory_entry& entry : it) {
+    const std::string name = entry.path().filename().string();
+    if (!IsLockFileName(name) || !entry.is_regular_file(ec)) continue;
+    files.push_back({Joined(options.target, name), entry.path(), 0, false, std::nullopt});
+  }
+  std::sort(files.begin(), files.end(),
+            [](const LockFile& a, const LockFile& b) { return a.path < b.path; });
+
+  // The run's test before a deletion: a lock another process holds, or its descriptor of the
+  // file. One scan of the open files serves every lock file.
+  const auto openFiles = zel::platform::OpenFilesSnapshot::Take();
+  for (LockFile& f : files) {
+    struct stat st {};
+    if (::stat(f.hostPath.c_str(), &st) == 0) f.size = static_cast<unsigned long long>(st.st_size);
+    f.held = zel::platform::IsLockedByOtherProcess(f.hostPath) || openFiles.IsOpen(f.hostPath);
+    if (f.held) f.holder = FindHolder(f.hostPath);
+  }
+
+  if (options.json) {
+    nlohmann::json list = nlohmann::json::array();
+    for (const LockFile& f : files) {
+      nlohmann::json holder = nullptr;
+      if (f.holder)
+        holder = {{"pid", f.holder->pid},
+                  {"command", f.holder->command},
+                  {"wineserver", f.holder->wineserver}};
+      list.push_back({{"path", f.path}, {"size", f.size}, {"held", f.held}, {"holder", holder}});
+    }
+    PrintJson(list);
+    return kUsable;
+  }
+  if (files.empty()) std::cout << "no lock files in " << options.target << "\n";
+  for (const LockFile& f : files) {
+    std::cout << f.path << ": " << f.size << (f.size == 1 ? " byte, " : " bytes, ");
+    if (!f.held) {
+      std::cout << "stale\n";
+    } else if (!f.holder) {
+      std::cout << "held by a process this user cannot see\n";
+    } else {
+      std::cout << "held by " << f.holder->pid << " " << OneLine(f.holder->command);
+      if (f.holder->wineserver)
+        std::cout << " (the wineserver: a Windows program under Wine holds the lock)";
+      std::cout << "\n";
+    }
+  }
+  return kUsable;
+}
+
+}  // namespace zel::zelcheck
