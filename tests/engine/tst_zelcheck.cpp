@@ -1,14 +1,19 @@
 // zelcheck as a user runs it: exit codes and output for usable and unusable tables, bad
-// arguments and unreadable files, and --info. On tables the project makes, and on the Borland
-// samples they stand for as well when those are there.
+// arguments and unreadable files, --info, --json, --locks and --version. On tables the project
+// makes, and on the Borland samples they stand for as well when those are there.
 #include <unistd.h>
 
 #include <QDir>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QtTest>
 
 #include "tests/engine/EngineFixtures.h"
+#include "tests/support/ChildProcess.h"
+#include "zel/Version.h"
 
 namespace {
 
@@ -18,14 +23,36 @@ struct Run {
   QString err;
 };
 
-Run Zelcheck(const QStringList& args, const QString& cwd = {}) {
+Run Zelcheck(const QStringList& args, const QString& cwd = {}, const QString& winePrefix = {}) {
   QProcess p;
   if (!cwd.isEmpty()) p.setWorkingDirectory(cwd);
+  if (!winePrefix.isEmpty()) {
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("WINEPREFIX", winePrefix);
+    p.setProcessEnvironment(env);
+  }
   p.start(ZEL_ZELCHECK, args);
   p.waitForFinished(60000);
   return {p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1,
           QString::fromLocal8Bit(p.readAllStandardOutput()),
           QString::fromLocal8Bit(p.readAllStandardError())};
+}
+
+QJsonDocument ParseJson(const Run& r) {
+  QJsonParseError error{};
+  const QJsonDocument doc = QJsonDocument::fromJson(r.out.toUtf8(), &error);
+  if (error.error != QJsonParseError::NoError)
+    qWarning("not JSON (%s): %s", qPrintable(error.errorString()), qPrintable(r.out));
+  return doc;
+}
+
+// The command line /proc shows for `pid`, as zelcheck prints it.
+QString CommandLineOf(qint64 pid) {
+  QFile f(QString("/proc/%1/cmdline").arg(pid));
+  if (!f.open(QIODevice::ReadOnly)) return {};
+  QByteArray bytes = f.readAll();
+  while (bytes.endsWith('\0')) bytes.chop(1);
+  return QString::fromLocal8Bit(bytes.replace('\0', ' '));
 }
 
 }  // namespace
@@ -112,6 +139,17 @@ class ZelcheckTest : public QObject {
     QTest::newRow("a folder") << QStringList{"."} << "not a regular file";
     QTest::newRow("info with index")
         << QStringList{"--info", "C.DB", "--index", "A"} << "--info takes no --index";
+    QTest::newRow("info as JSON") << QStringList{"--info", "C.DB", "--json"}
+                                  << "--info takes no --json";
+    QTest::newRow("two modes") << QStringList{"--info", "--locks", "."}
+                               << "choose one of --info and --locks";
+    QTest::newRow("locks without folder") << QStringList{"--locks"} << "no folder given";
+    QTest::newRow("locks with index")
+        << QStringList{"--locks", ".", "--index", "A"} << "--locks takes no --index";
+    QTest::newRow("locks in a missing folder")
+        << QStringList{"--locks", "NOPE"} << "cannot read NOPE: no such folder";
+    QTest::newRow("locks in a file")
+        << QStringList{"--locks", "C.DB"} << "cannot read C.DB: not a folder";
   }
   void badUse() {
     QFETCH(QStringList, args);
@@ -177,6 +215,168 @@ class ZelcheckTest : public QObject {
                  qPrintable(QString(expected) + "\n--- in ---\n" + r.out));
       }
     }
+  }
+
+  void version() {
+    const Run r = Zelcheck({"--version"});
+    QCOMPARE(r.exitCode, 0);
+    QCOMPARE(r.out, QString("zelcheck %1\n").arg(zel::kVersion));
+    QVERIFY(!QString(zel::kVersion).isEmpty());
+  }
+
+  // --json holds what the lines say: for each index, usable or the engine's code, text and
+  // file; and the exit status is the same.
+  void json_data() {
+    QTest::addColumn<QStringList>("args");
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QList<int>>("codes");  // per index, primary first; 0: usable
+    const QString bad = dir_.path() + "/BAD.DB";
+    enginetest::Write(bad, "not a table");
+    QTest::newRow("usable") << QStringList{c_, "--index", "A"} << 0 << QList<int>{0, 0};
+    QTest::newRow("unknown index")
+        << QStringList{c_, "--index", "ZZ", "--index", "b"} << 1 << QList<int>{0, 0x270D, 0};
+    QTest::newRow("damaged") << QStringList{bad} << 1 << QList<int>{0x2301};
+  }
+  void json() {
+    QFETCH(QStringList, args);
+    QFETCH(int, exitCode);
+    QFETCH(QList<int>, codes);
+    const Run lines = Zelcheck(args);
+    const Run r = Zelcheck(QStringList{"--json"} + args);
+    QCOMPARE(r.exitCode, exitCode);
+    QCOMPARE(lines.exitCode, exitCode);
+    const QJsonObject doc = ParseJson(r).object();
+    QCOMPARE(doc.value("file").toString(), args.first());
+    QCOMPARE(doc.value("usable").toBool(), exitCode == 0);
+    const QJsonArray indexes = doc.value("indexes").toArray();
+    QCOMPARE(indexes.size(), codes.size());
+    const QStringList out = lines.out.split('\n');
+    for (int i = 0; i < codes.size(); ++i) {
+      const QJsonObject x = indexes[i].toObject();
+      const QString name = i == 0 ? QString() : args[2 * i];
+      QCOMPARE(x.value("index").toString(), name);
+      QCOMPARE(x.value("usable").toBool(), codes[i] == 0);
+      QString verdict = "usable";
+      if (codes[i] == 0) {
+        QVERIFY(x.value("error").isNull());
+      } else {
+        const QJsonObject e = x.value("error").toObject();
+        QCOMPARE(e.value("code").toInt(), codes[i]);
+        QVERIFY(!e.value("text").toString().isEmpty());
+        QVERIFY2(e.value("file").toString().startsWith(dir_.path()), qPrintable(r.out));
+        verdict = e.value("text").toString() + ": " + e.value("file").toString();
+      }
+      QCOMPARE(out[i], (i == 0 ? QString("primary") : "index " + name) + ": " + verdict);
+    }
+  }
+
+  // Lock files in a folder: one a live child holds with an fcntl lock, one a child only has
+  // open (as Wine keeps a Windows program's files), a stale one; other files and a folder with
+  // a lock file's name are left out. A holder that dies as in a crash leaves its file stale.
+  void locks() {
+    QTemporaryDir folder;
+    QVERIFY(folder.isValid());
+    const QString d = folder.path();
+    enginetest::Write(d + "/PDOXUSRS.LCK", QByteArray(256, 'u'));
+    enginetest::Write(d + "/PARADOX.LCK", QByteArray(12, 'p'));
+    enginetest::Write(d + "/ORDERS.lck", "");
+    enginetest::Write(d + "/ORDERS.DB", "x");
+    QVERIFY(QDir(d).mkdir("OLD.LCK"));
+    zel::test::LockingChild holder((d + "/PDOXUSRS.LCK").toStdString(),
+                                   zel::test::LockingChild::Kind::Fcntl);
+    zel::test::LockingChild opener((d + "/ORDERS.lck").toStdString(),
+                                   zel::test::LockingChild::Kind::Open);
+    QVERIFY(holder.Locked() && opener.Locked());
+    const QString command = CommandLineOf(holder.Pid());
+    QVERIFY(command.contains("tst_zelcheck"));
+
+    Run r = Zelcheck({"--locks", d});
+    QCOMPARE(r.exitCode, 0);
+    QCOMPARE(
+        r.out.split('\n'),
+        (QStringList{
+            QString("%1/ORDERS.lck: 0 bytes, held by %2 %3").arg(d).arg(opener.Pid()).arg(command),
+            d + "/PARADOX.LCK: 12 bytes, stale",
+            QString("%1/PDOXUSRS.LCK: 256 bytes, held by %2 %3")
+                .arg(d)
+                .arg(holder.Pid())
+                .arg(command),
+            ""}));
+
+    r = Zelcheck({"--locks", d, "--json"});
+    QCOMPARE(r.exitCode, 0);
+    QJsonArray list = ParseJson(r).array();
+    QCOMPARE(list.size(), 3);
+    const QJsonObject held = list[2].toObject();
+    QCOMPARE(held.value("path").toString(), d + "/PDOXUSRS.LCK");
+    QCOMPARE(held.value("size").toInt(), 256);
+    QCOMPARE(held.value("held").toBool(), true);
+    QCOMPARE(held.value("holder").toObject().value("pid").toInteger(), holder.Pid());
+    QCOMPARE(held.value("holder").toObject().value("command").toString(), command);
+    QCOMPARE(held.value("holder").toObject().value("wineserver").toBool(), false);
+    const QJsonObject stale = list[1].toObject();
+    QCOMPARE(stale.value("path").toString(), d + "/PARADOX.LCK");
+    QCOMPARE(stale.value("size").toInt(), 12);
+    QCOMPARE(stale.value("held").toBool(), false);
+    QVERIFY(stale.value("holder").isNull());
+    QCOMPARE(list[0].toObject().value("holder").toObject().value("pid").toInteger(), opener.Pid());
+
+    holder.Kill();
+    opener.Kill();
+    r = Zelcheck({"--json", "--locks", d});
+    list = ParseJson(r).array();
+    QCOMPARE(list.size(), 3);
+    for (const auto& entry : list) {
+      QVERIFY2(!entry.toObject().value("held").toBool(), qPrintable(r.out));
+      QVERIFY(entry.toObject().value("holder").isNull());
+    }
+  }
+
+  // Wine takes a Windows program's locks on the wineserver's descriptor: the line says so.
+  void locksHeldByWineserver() {
+    QTemporaryDir folder;
+    QVERIFY(folder.isValid());
+    const QString lock = folder.path() + "/PDOXUSRS.LCK";
+    enginetest::Write(lock, "");
+    const QString wineserver = folder.path() + "/wineserver";
+    QVERIFY(QFile::link(ZEL_LOCK_HOLDER, wineserver));
+    QProcess server;
+    server.start(wineserver, {"hold", lock});
+    QVERIFY(server.waitForReadyRead(10000));
+    QCOMPARE(server.readAll().trimmed(), QByteArray("locked"));
+
+    Run r = Zelcheck({"--locks", folder.path()});
+    QCOMPARE(r.out, QString("%1: 0 bytes, held by %2 %3 hold %1 (the wineserver: a Windows "
+                            "program under Wine holds the lock)\n")
+                        .arg(lock)
+                        .arg(server.processId())
+                        .arg(wineserver));
+    r = Zelcheck({"--locks", folder.path(), "--json"});
+    const QJsonObject holder = ParseJson(r).array().at(0).toObject().value("holder").toObject();
+    QCOMPARE(holder.value("wineserver").toBool(), true);
+    server.closeWriteChannel();
+    QVERIFY(server.waitForFinished(10000));
+  }
+
+  // Windows paths map into the prefix and stay Windows paths in the output; C:\ holds the
+  // network control file. Only the folder named is listed, not the ones below it.
+  void locksByWindowsPath() {
+    QTemporaryDir prefix;
+    QVERIFY(prefix.isValid());
+    QVERIFY(QDir(prefix.path()).mkpath("drive_c/ZelPos/TEMPDATA"));
+    enginetest::Write(prefix.path() + "/drive_c/PDOXUSRS.NET", QByteArray(3, 'n'));
+    enginetest::Write(prefix.path() + "/drive_c/ZelPos/TEMPDATA/PARADOX.LCK", "");
+    Run r = Zelcheck({"--locks", "C:\\"}, {}, prefix.path());
+    QCOMPARE(r.exitCode, 0);
+    QCOMPARE(r.out, QString("C:\\PDOXUSRS.NET: 3 bytes, stale\n"));
+    r = Zelcheck({"--locks", "c:\\zelpos\\TEMPDATA", "--json"}, {}, prefix.path());
+    QCOMPARE(ParseJson(r).array().at(0).toObject().value("path").toString(),
+             QString("c:\\zelpos\\TEMPDATA\\PARADOX.LCK"));
+    r = Zelcheck({"--locks", "C:\\ZELPOS"}, {}, prefix.path());
+    QCOMPARE(r.exitCode, 0);
+    QCOMPARE(r.out, QString("no lock files in C:\\ZELPOS\n"));
+    r = Zelcheck({"--locks", "C:\\ZELPOS", "--json"}, {}, prefix.path());
+    QCOMPARE(r.out.trimmed(), QString("[]"));
   }
 
   void leavesNoFilesBehind() {

@@ -68,6 +68,8 @@ class LockingChild {
 
   // True once the child holds the lock (with Kind::Open: has the file open).
   bool Locked() const { return locked_; }
+  // The child's process ID while it runs, else -1.
+  pid_t Pid() const { return pid_; }
   // The child lets go and ends normally.
   void Release() { End(false); }
   // The child is killed as a crash or a power cut would end it.
