@@ -20,6 +20,7 @@
 
 #include "engine/Session.h"
 #include "log/EInOutError.h"
+#include "platform/linux/X11WindowHints.h"
 #include "ui/CustomLabel1.h"
 #include "ui/Fonts.h"
 
@@ -102,6 +103,8 @@ TForm1::TForm1(zel::platform::Platform& platform, QWidget* parent)
   // A fixed single border with a bare title bar: no minimise, maximise, close box or system menu.
   setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint);
   setFixedSize(802, 525);
+  // Qt cannot say this to an X11 window manager in full (no flags give "move only").
+  zel::platform::KeepX11WindowHints(this, zel::platform::MainWindowHints());
   setFont(zel::ui::SansSerifFont(11));
   QPalette formPalette = palette();
   formPalette.setColor(QPalette::Window, kFormGrey);

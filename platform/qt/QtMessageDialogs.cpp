@@ -5,6 +5,8 @@
 #include <QMessageBox>
 #include <QPushButton>
 
+#include "platform/linux/X11WindowHints.h"
+
 namespace zel::platform {
 namespace {
 
@@ -61,6 +63,7 @@ DialogResult QtMessageDialogs::MessageDlg(const std::string& text, DialogKind ki
     box.setDefaultButton(ok);
   }
   box.setWindowModality(Qt::ApplicationModal);
+  KeepX11WindowHints(&box, MessageFormHints(true));  // a close box, as on Windows
   box.exec();
   const QAbstractButton* clicked = box.clickedButton();
   if (box.dismissed || clicked == nullptr) return DialogResult::Closed;
@@ -77,6 +80,7 @@ void QtMessageDialogs::ErrorBox(const std::string& text) {
   box.setText(QString::fromStdString(text));
   box.addButton(QStringLiteral("OK"), QMessageBox::AcceptRole);
   box.setWindowModality(Qt::ApplicationModal);
+  KeepX11WindowHints(&box, MessageFormHints(true));  // a close box, as on Windows
   box.exec();
 }
 
