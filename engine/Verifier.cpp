@@ -1006,6 +1006,32 @@ void VerifyDataFile(const fs::path& dbFile) {
   chain.CheckFreeList();
 }
 
+void VerifySecondaryIndexFile(const fs::path& dbFile, const fs::path& xFile) {
+  const std::unique_ptr<File> file = OpenTableFile(dbFile);
+  const Header db = OpenTableHeader(*file);
+  if (db.Encrypted()) {
+    Fail(ErrorCode::TableEncrypted, "Table is encrypted", "no password", dbFile);
+  }
+  Beside beside(dbFile);
+  SecondaryCandidate c;
+  c.xFile = xFile;
+  c.file = std::make_unique<File>(xFile);
+  c.header = ReadHeader(*c.file);
+  // The stamp comparison needs only the primary index's header; a missing or damaged .PX is
+  // the primary check's to report.
+  std::optional<Header> primary;
+  if (db.fileType == px::FileType::KeyedData) {
+    if (const auto pxPath = beside.FindExt(".PX")) {
+      try {
+        const OpenedFile px = OpenIndexFile(*pxPath);
+        if (px.header.fileType == px::FileType::PrimaryIndex) primary = px.header;
+      } catch (const EngineError&) {
+      }
+    }
+  }
+  CheckSecondaryIndex(db, primary ? &*primary : nullptr, c, beside);
+}
+
 TableInfo DescribeTable(const fs::path& dbFile) {
   const std::unique_ptr<File> file = OpenTableFile(dbFile);
   const Header db = OpenTableHeader(*file);

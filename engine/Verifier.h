@@ -19,6 +19,13 @@ void VerifyTable(const std::filesystem::path& dbFile, const std::string& indexNa
 // uses this to tell a table whose records are still sound from one that must be replaced.
 void VerifyDataFile(const std::filesystem::path& dbFile);
 
+// Raises EngineError when the secondary index in `xFile` (an .Xnn or .XGn beside `dbFile`) and
+// its tree are unusable, with the checks VerifyTable makes of a secondary index, but without
+// walking the data file and the primary index again: for callers that verified the table under
+// its primary index already and go through all of its indexes.
+void VerifySecondaryIndexFile(const std::filesystem::path& dbFile,
+                              const std::filesystem::path& xFile);
+
 struct FieldInfo {
   std::string name;
   char type = '?';  // Paradox type letter: A N $ S I D T @ L + # Y M B F O G

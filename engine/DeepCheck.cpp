@@ -1,0 +1,300 @@
+#include "engine/DeepCheck.h"
+
+#include <algorithm>
+#include <cctype>
+#include <exception>
+#include <memory>
+#include <optional>
+#include <thread>
+
+#include "engine/DeepCheckBlobs.h"
+#include "engine/DeepCheckFields.h"
+#include "engine/DeepCheckFile.h"
+#include "engine/DeepCheckHeader.h"
+#include "engine/DeepCheckProblems.h"
+#include "engine/DeepCheckSecondary.h"
+#include "engine/DeepCheckVal.h"
+#include "engine/EngineError.h"
+#include "engine/Verifier.h"
+
+namespace zel::engine {
+namespace fs = std::filesystem;
+using deep::Problems;
+
+std::string DeepProblem::Describe() const {
+  std::string out = file;
+  if (block != 0) out += ", block " + std::to_string(block);
+  if (record != 0) out += ", record " + std::to_string(record);
+  return out + ": " + text;
+}
+
+namespace {
+
+// ---- The open's checks ------------------------------------------------------------------------
+
+// The number after `word ` in `text` at or after `from`, or 0.
+std::uint32_t NumberAfter(const std::string& text, const std::string& word, std::size_t& at) {
+  const std::size_t p = text.find(word + " ", at);
+  if (p == std::string::npos) return 0;
+  std::size_t i = p + word.size() + 1;
+  std::uint64_t v = 0;
+  bool any = false;
+  while (i < text.size() && std::isdigit(static_cast<unsigned char>(text[i])) && v < 1u << 30) {
+    v = v * 10 + static_cast<unsigned>(text[i] - '0');
+    ++i;
+    any = true;
+  }
+  at = i;
+  return any ? static_cast<std::uint32_t>(v) : 0;
+}
+
+// The verifier says where a fault is in its text ("record 3 of block 2", "block 5 links ..."):
+// the first place named is the one at fault.
+void PlaceOf(const std::string& text, std::uint32_t& block, std::uint32_t& record) {
+  std::size_t at = 0;
+  const std::size_t rec = text.find("record ");
+  if (rec != std::string::npos && text.find(" of block ", rec) != std::string::npos) {
+    at = rec;
+    record = NumberAfter(text, "record", at);
+    block = NumberAfter(text, "of block", at);
+    if (record != 0 && block != 0) return;
+  }
+  record = 0;
+  at = 0;
+  block = NumberAfter(text, "block", at);
+}
+
+void AddOnce(Problems& problems, const EngineError& e, const fs::path& fallbackFile) {
+  const std::string file = e.File().empty() ? fallbackFile.string() : e.File();
+  for (const DeepProblem& p : problems.List())
+    if (p.file == file && p.text == e.Message()) return;
+  std::uint32_t block = 0, record = 0;
+  PlaceOf(e.Message(), block, record);
+  problems.Add(e.Code(), file, block, record, e.Message());
+}
+
+// Everything an open checks, by the verifier itself: the table under its primary index, then
+// each secondary index. The verifier stops at a file's first fault; the data file alone is
+// looked at again when an index or the BLOB or .VAL file stopped it before the data blocks.
+void OpenChecks(const fs::path& dbFile, const std::vector<fs::path>& xFiles, Problems& problems) {
+  try {
+    VerifyTable(dbFile, "");
+  } catch (const EngineError& e) {
+    AddOnce(problems, e, dbFile);
+    if (e.File() != dbFile.string()) {
+      try {
+        VerifyDataFile(dbFile);
+      } catch (const EngineError& d) {
+        AddOnce(problems, d, dbFile);
+      }
+    }
+  }
+  for (const fs::path& x : xFiles) {
+    try {
+      VerifySecondaryIndexFile(dbFile, x);
+    } catch (const EngineError& e) {
+      AddOnce(problems, e, x);
+    }
+  }
+}
+
+// ---- The deep check's own -----------------------------------------------------------------------
+
+struct TableFiles {
+  std::vector<fs::path> blockFiles;  // .PX, .Xnn, .Ynn...: header figures
+  std::vector<fs::path> xFiles;
+  std::optional<fs::path> mb, val;
+};
+
+std::string UpperExt(const fs::path& p) {
+  std::string e = p.extension().string();
+  for (char& c : e) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  return e;
+}
+
+TableFiles FilesOf(const fs::path& dbFile) {
+  TableFiles t;
+  for (const fs::path& f : ExistingTableFiles(dbFile)) {
+    const std::string ext = UpperExt(f);
+    if (ext == ".DB") continue;
+    if (ext == ".MB") {
+      t.mb = f;
+    } else if (ext == ".VAL") {
+      t.val = f;
+    } else {
+      t.blockFiles.push_back(f);
+      if (ext.size() == 4 && ext[1] == 'X') t.xFiles.push_back(f);
+    }
+  }
+  return t;
+}
+
+struct DeepState {
+  Problems found;     // faults only the deep check looks for
+  Problems fallback;  // faults the open check reports as well, kept for when it did not
+  DeepCheckResult* result;
+};
+
+void CheckOtherHeaders(const TableFiles& files, Problems& problems) {
+  for (const fs::path& p : files.blockFiles) {
+    try {
+      deep::ReadOnlyFile f(p);
+      px::Header h;
+      std::string why;
+      if (deep::ReadHeader(f, h, why)) deep::CheckHeaderFigures(f, h, problems);
+    } catch (const EngineError&) {
+      // Unreadable: the open check says so.
+    }
+  }
+}
+
+void DeepChecks(const fs::path& dbFile, const TableFiles& files, DeepState& s) {
+  DeepCheckResult& r = *s.result;
+  deep::ReadOnlyFile db(dbFile);
+  px::Header h;
+  std::string why;
+  if (!deep::ReadHeader(db, h, why)) {
+    s.fallback.Add(ErrorCode::CorruptHeader, db.Name(), 0, 0,
+                   deep::With(deep::kTextCorruptHeader, why));
+    return;
+  }
+  if (h.fileType != px::FileType::KeyedData && h.fileType != px::FileType::UnkeyedData) {
+    s.fallback.Add(ErrorCode::CorruptHeader, db.Name(), 0, 0,
+                   deep::With(deep::kTextCorruptHeader, "not a table"));
+    return;
+  }
+  if (h.Encrypted()) {
+    r.notes.push_back("the table is encrypted: its records were not checked");
+    return;
+  }
+  deep::CheckHeaderFigures(db, h, s.found);
+  CheckOtherHeaders(files, s.found);
+
+  std::vector<const px::Field*> blobFields;
+  for (const px::Field& f : h.fields)
+    if (px::IsBlobField(f.code)) blobFields.push_back(&f);
+  std::unique_ptr<deep::BlobFile> mb;
+  if (!blobFields.empty() && files.mb) {
+    try {
+      mb = std::make_unique<deep::BlobFile>(*files.mb, s.found);
+    } catch (const EngineError& e) {
+      s.fallback.Add(e.Code(), files.mb->string(), 0, 0, e.Message());
+    }
+  } else if (!blobFields.empty()) {
+    r.notes.push_back("no .MB file: BLOB pointers were not checked");
+  }
+
+  std::vector<std::unique_ptr<deep::SecondaryMatch>> matches;
+  for (const fs::path& x : files.xFiles) {
+    auto m = deep::SecondaryMatch::Make(x, h, why);
+    if (m) {
+      matches.push_back(std::move(m));
+    } else {
+      r.notes.push_back(x.filename().string() + ": entries not compared (" + why + ")");
+    }
+  }
+
+  const deep::FieldChecker fields(h);
+  deep::ChainScan scan(db, h);
+  deep::ChainBlock b;
+  bool complete = true;
+  while (scan.Next(b)) {
+    if (s.found.Full()) {
+      complete = false;
+      break;
+    }
+    for (std::uint32_t i = 0; i < b.count; ++i) {
+      const std::uint8_t* rec = b.records + std::size_t{i} * h.recordSize;
+      if (!fields.Check(rec, why)) {
+        s.found.Add(ErrorCode::CorruptFile, db.Name(), b.number, i + 1,
+                    deep::With(deep::kTextCorruptFile, why));
+      }
+      if (fields.AutoIncAbove(rec, why)) {
+        s.found.Add(ErrorCode::CorruptHeader, db.Name(), b.number, i + 1,
+                    deep::With(deep::kTextCorruptHeader, why));
+      }
+      if (mb) {
+        for (const px::Field* f : blobFields) {
+          bool intoFile = false;
+          if (!mb->CheckPointer(rec + f->offset, f->bytes, why, intoFile)) {
+            s.found.Add(DeepErrorCode::BlobModified, db.Name(), b.number, i + 1,
+                        deep::With(deep::kTextBlobModified, "field \"" + f->name + "\": " + why));
+          }
+          if (intoFile) ++r.blobPointers;
+        }
+      }
+      for (auto& m : matches) m->AddRecord(rec);
+    }
+    r.records += b.count;
+  }
+  if (scan.Stopped()) {
+    complete = false;
+    s.fallback.Add(ErrorCode::CorruptFile, db.Name(), scan.StopBlock(), 0,
+                   deep::With(deep::kTextCorruptFile, scan.StopReason()));
+    r.notes.push_back("the data file's block chain is broken: records after block " +
+                      std::to_string(scan.StopBlock()) + " and the secondary index entries " +
+                      "were not checked");
+  }
+  if (complete) {
+    for (auto& m : matches) {
+      if (s.found.Full()) break;
+      m->Compare(db, h, s.found, r.indexEntries);
+    }
+  }
+  if (files.val && !s.found.Full()) {
+    try {
+      std::string skipped;
+      if (!deep::CheckValStructure(*files.val, h, s.found, skipped)) {
+        r.notes.push_back(files.val->filename().string() + ": structure not checked (" + skipped +
+                          ")");
+      }
+    } catch (const EngineError& e) {
+      s.fallback.Add(e.Code(), files.val->string(), 0, 0, e.Message());
+    }
+  }
+}
+
+}  // namespace
+
+DeepCheckResult DeepCheckTable(const fs::path& dbFile) {
+  { deep::ReadOnlyFile probe(dbFile); }  // unreadable at all: the caller's error, not a verdict
+  DeepCheckResult result;
+  const TableFiles files = FilesOf(dbFile);
+
+  // The open's checks and the deep check's own read the files independently: they run side by
+  // side.
+  Problems opened;
+  std::exception_ptr openFailed;
+  std::thread open([&] {
+    try {
+      OpenChecks(dbFile, files.xFiles, opened);
+    } catch (...) {
+      openFailed = std::current_exception();
+    }
+  });
+  DeepState s{Problems(), Problems(), &result};
+  std::exception_ptr deepFailed;
+  try {
+    DeepChecks(dbFile, files, s);
+  } catch (...) {
+    deepFailed = std::current_exception();
+  }
+  open.join();
+  if (openFailed) std::rethrow_exception(openFailed);
+  if (deepFailed) std::rethrow_exception(deepFailed);
+
+  std::vector<DeepProblem> all = opened.List();
+  for (const DeepProblem& p : s.fallback.List()) {
+    const bool told =
+        std::any_of(all.begin(), all.end(), [&](const DeepProblem& q) { return q.file == p.file; });
+    if (!told) all.push_back(p);
+  }
+  all.insert(all.end(), s.found.List().begin(), s.found.List().end());
+  result.limitReached = opened.Overflow() || s.found.Overflow() || s.found.Full() ||
+                        all.size() > kDeepCheckProblemLimit;
+  if (all.size() > kDeepCheckProblemLimit) all.resize(kDeepCheckProblemLimit);
+  result.problems = std::move(all);
+  return result;
+}
+
+}  // namespace zel::engine
