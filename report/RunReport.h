@@ -1,0 +1,91 @@
+#pragma once
+// What one run found and did, for the technician who looks at the station afterwards: filled by
+// the run as it goes, written as JSON by ReportWriter. Plain data, no toolkit.
+#include <chrono>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace zel::report {
+
+inline constexpr int kSchema = 1;
+
+// A live process: its id and its command line.
+struct ProcessRef {
+  long pid = 0;
+  std::string command;
+};
+
+enum class PosWindowState { Absent, Closed, StillThere };
+
+enum class LockAction {
+  Deleted,  // it was there and is gone
+  Absent,   // it was not there
+  Failed,   // it was there and could not be deleted
+  Reported  // it is there and was left alone (a check, or after Step 1 had stopped)
+};
+
+struct LockFileRecord {
+  std::string path;  // Windows path
+  LockAction action = LockAction::Absent;
+  std::optional<ProcessRef> heldBy;  // the live process holding it or having it open
+};
+
+struct Step1Record {
+  bool ok = false;
+  PosWindowState posWindow = PosWindowState::Absent;
+  std::vector<LockFileRecord> lockFiles;
+};
+
+// An engine error as the test met it.
+struct ErrorRecord {
+  std::optional<int> code;  // none when the failure was not the engine's
+  std::string text;
+  std::string file;  // Windows path when on drive C:, else as the engine named it
+};
+
+// One open attempt of a table test; index "" is the primary.
+struct IndexRecord {
+  std::string index;
+  bool usable = false;
+  std::optional<ErrorRecord> error;
+};
+
+enum class RepairKind {
+  ReIndex,   // indexes rebuilt (and, when that was not enough, a sound table kept as it is)
+  NewEmpty,  // replaced by a new empty table
+  Restore    // replaced by a shift backup generation
+};
+
+// The repair of one table. New facts about a repair go here as further members, each with a
+// default that means "not done", and a line in the writer.
+struct RepairRecord {
+  RepairKind kind = RepairKind::ReIndex;
+  bool usable = false;                    // the outcome: the table usable afterwards
+  std::optional<std::string> generation;  // the backup generation restored from
+  std::optional<std::string> savedTo;     // where the damaged files were kept (Windows folder)
+};
+
+struct TableRecord {
+  std::string folder;  // as the lists name it
+  std::string table;
+  std::vector<IndexRecord> indexes;  // the first test's
+  std::optional<RepairRecord> repair;
+  bool skipped = false;  // the guard skipped it after an earlier table stayed unusable
+};
+
+struct RunReport {
+  std::string program;
+  std::string version;
+  std::chrono::system_clock::time_point started;
+  std::chrono::system_clock::time_point finished;
+  std::string till;
+  bool masterTill = false;
+  int exitStatus = 0;
+  bool checkOnly = false;
+  Step1Record step1;
+  std::vector<TableRecord> tables;
+  std::optional<std::string> damagedFilesFolder;  // Windows folder of this run's kept files
+};
+
+}  // namespace zel::report
