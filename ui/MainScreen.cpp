@@ -297,6 +297,7 @@ void TForm1::FormActivate(QObject* /*sender*/) {
   } catch (const std::exception& error) {
     // What no step catches ends the run: the operator sees the message, the window stays idle.
     Summary.errorEnded = true;
+    WriteRunReport();
     std::string text = error.what();
     if (const auto* io = dynamic_cast<const EInOutError*>(&error); io && !io->File.empty())
       std::fprintf(stderr, "zelutil: %s: %s\n", io->File.c_str(), text.c_str());
@@ -304,17 +305,24 @@ void TForm1::FormActivate(QObject* /*sender*/) {
     platform_.dialogs.ErrorBox(text);
   } catch (...) {
     Summary.errorEnded = true;
+    WriteRunReport();
     platform_.dialogs.ErrorBox("Unknown error.");
   }
   emit RunFinished();
 }
 
 void TForm1::RunChecks() {
+  if (Report.checkOnly) {
+    RunCheckOnly();
+    return;
+  }
   // One run at a time, decided before anything is written: a second start while a run is in
   // progress ends here and touches nothing. Without ZelUtil's folder there is nothing to guard
   // and the log line below reports the missing folder as it always has.
   if (platform_.runLock.Take() == zel::platform::RunLock::Outcome::HeldByOtherRun)
     throw std::runtime_error("ZelUtil is already running");
+  reporting_ = true;  // from here on every run ends with a report
+  Report.started = platform_.system.Now();
   WriteLog("ZEL Util Start.");
   zel::engine::Session::Default().Close();
   RepaintPanel();
@@ -323,6 +331,7 @@ void TForm1::RunChecks() {
   RepaintPanel();
   if (!StepOk) return;
   CheckAllTables();
+  WriteRunReport();  // on disk before the question that may power the PC off
   lbl1->SetFlashEnabled(true);
   SetLabelText("File check complete....Please ShutDown this PC !!!!");
   RepaintPanel();

@@ -14,6 +14,7 @@
 #include "tests/creators/TableCheck.h"
 #include "tools/demostation/DemoStation.h"
 #include "tools/demostation/StationData.h"
+#include "zel/Version.h"
 
 namespace fs = std::filesystem;
 using namespace zel;
@@ -253,10 +254,20 @@ void DemoStationTest::commandLine() {
   QCOMPARE(tool.exitCode(), 2);
   QVERIFY(tool.readAllStandardError().contains("--scale wants a number"));
 
+  tool.start(DEMOSTATION_PATH, {"--version"});
+  QVERIFY(tool.waitForFinished(30000));
+  QCOMPARE(tool.exitCode(), 0);
+  QCOMPARE(tool.readAllStandardOutput(), QByteArray("zel-demostation ") + zel::kVersion + "\n");
+
+  // No prefix named at all: refused rather than building in ~/.wine.
+  QProcessEnvironment noPrefix = QProcessEnvironment::systemEnvironment();
+  noPrefix.remove("WINEPREFIX");
+  tool.setProcessEnvironment(noPrefix);
   tool.start(DEMOSTATION_PATH, {"--scale", "5"});
   QVERIFY(tool.waitForFinished(30000));
   QCOMPARE(tool.exitCode(), 2);
   QVERIFY(tool.readAllStandardError().contains("--prefix DIR is required"));
+  tool.setProcessEnvironment(QProcessEnvironment::systemEnvironment());
 
   const QString dir = prefix_->path() + "/station";
   tool.start(DEMOSTATION_PATH, {"--prefix", dir, "--till", "FC  2 - B", "--scale", "30",
@@ -270,6 +281,26 @@ void DemoStationTest::commandLine() {
            QByteArray("[Main]\r\nTillNumber=FC  2 - B\r\n"));
   QCOMPARE(ReadAll(dir.toStdString() + "/drive_c/ZELPOS/Backup.Ini"),
            QByteArray("[BackUpNu]\r\nCount=7\r\n"));
+
+  // A second build over that station, named by --prefix or by WINEPREFIX, is refused and
+  // leaves it as it was.
+  const std::string zelpos = dir.toStdString() + "/drive_c/ZELPOS";
+  const QByteArray stock = ReadAll(zelpos + "/PERMDATA/STOCK.DB");
+  for (const bool byEnvironment : {false, true}) {
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("WINEPREFIX", dir);
+    tool.setProcessEnvironment(env);
+    tool.start(DEMOSTATION_PATH, byEnvironment
+                                     ? QStringList{"--till", "FC  3 - C"}
+                                     : QStringList{"--prefix", dir, "--till", "FC  3 - C"});
+    QVERIFY(tool.waitForFinished(30000));
+    QCOMPARE(tool.exitCode(), 1);
+    const QByteArray err = tool.readAllStandardError();
+    QVERIFY2(err.contains(QByteArray::fromStdString(zelpos) + " already exists"), err.constData());
+    QCOMPARE(ReadAll(zelpos + "/Zelpos.ini"), QByteArray("[Main]\r\nTillNumber=FC  2 - B\r\n"));
+    QCOMPARE(ReadAll(zelpos + "/PERMDATA/STOCK.DB"), stock);
+  }
+  tool.setProcessEnvironment(QProcessEnvironment::systemEnvironment());
 
   tool.start(DEMOSTATION_PATH, {"--prefix", dir, "--damage", "nonsense"});
   QVERIFY(tool.waitForFinished(30000));

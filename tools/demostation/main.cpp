@@ -6,24 +6,28 @@
 #include <string>
 
 #include "tools/demostation/DemoStation.h"
+#include "zel/Version.h"
 
 namespace {
 
 void Usage(std::ostream& out) {
-  out << "Usage: zel-demostation --prefix DIR [--till \"FC  2 - B\"] [--scale N] [--backup-count "
+  out << "Usage: zel-demostation [--prefix DIR] [--till \"FC  2 - B\"] [--scale N] [--backup-count "
          "N]\n"
          "                      [--damage KIND[:FOLDER/TABLE][@GENERATION]]...\n"
          "\n"
          "Builds a complete ZelPos station under the Wine prefix DIR (drive C: is DIR/drive_c):\n"
          "the five data folders with all 61 tables and DUMMYDISP, c:\\Zelpos\\Zelpos.ini,\n"
          "C:\\ZelPos\\Backup.Ini and seven shift-backup generations under C:\\ShiftBackUp\\.\n"
-         "A prefix that already holds a station is refused.\n"
+         "A prefix that already holds a station (C:\\ZELPOS or C:\\ShiftBackUp) is refused, so\n"
+         "a real till's station is never overwritten.\n"
          "\n"
-         "  --prefix DIR        the Wine prefix to build in (created when missing)\n"
+         "  --prefix DIR        the Wine prefix to build in (created when missing); default\n"
+         "                      $WINEPREFIX, which must then be set\n"
          "  --till TEXT         the till number in Zelpos.ini (default \"FC  1 - A\", the master)\n"
          "  --scale N           records in the big history and transaction tables (default 1000)\n"
          "  --backup-count N    the latest shift-backup generation, 1 to 7 (default 3)\n"
          "  --damage KIND       damage the station; may be given many times\n"
+         "  --version           print the version and exit\n"
          "\n"
          "Kinds of damage (default table in brackets):\n";
   for (const auto& kind : zel::demostation::DamageKinds()) {
@@ -31,6 +35,9 @@ void Usage(std::ostream& out) {
     if (!kind.target.empty()) name += " [" + kind.target + "]";
     out << "  " << name << "\n      " << kind.summary << "\n";
   }
+  out << "\n"
+         "Exit status: 0 built, 1 the build failed or the prefix already holds a station,\n"
+         "2 bad arguments.\n";
 }
 
 bool Number(const char* text, long low, long high, long& value) {
@@ -48,6 +55,10 @@ int main(int argc, char** argv) {
       const std::string arg = argv[i];
       if (arg == "--help" || arg == "-h") {
         Usage(std::cout);
+        return 0;
+      }
+      if (arg == "--version") {
+        std::cout << "zel-demostation " << zel::kVersion << "\n";
         return 0;
       }
       if (i + 1 >= argc) {
@@ -80,8 +91,12 @@ int main(int argc, char** argv) {
         return 2;
       }
     }
+    // Never ~/.wine by default: the prefix is always named, by --prefix or by WINEPREFIX.
+    const char* winePrefix = std::getenv("WINEPREFIX");
+    if (options.prefix.empty() && winePrefix != nullptr) options.prefix = winePrefix;
     if (options.prefix.empty()) {
-      std::cerr << "zel-demostation: --prefix DIR is required (see --help)\n";
+      std::cerr << "zel-demostation: --prefix DIR is required when WINEPREFIX is not set (see "
+                   "--help)\n";
       return 2;
     }
     zel::demostation::BuildStation(options, std::cout);
