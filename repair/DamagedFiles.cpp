@@ -72,7 +72,10 @@ bool TForm1::SaveDamagedFiles(const std::string& folder, const std::string& tabl
     if (files.FileExists(source))
       saved = files.LinkFile(source, copy) || files.CopyFile(source, copy, true);
   }
-  if (!saved) {
+  if (saved) {
+    Report.damagedFilesFolder = run;
+    if (repairRecord_) repairRecord_->savedTo = target;
+  } else {
     AddLine(lst2, "Save damaged files " + folder + "\\" + table + " ....Failed");
     zel::repair::TellTechnician(folder + "\\" + table +
                                 " is left as it is: its files could not be saved in " + target);

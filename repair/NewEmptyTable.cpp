@@ -21,6 +21,7 @@ void TForm1::RepairTransientTable(const std::string& folder, const std::string& 
 }
 
 void TForm1::DeleteTableAndRecreate(const std::string& folder, const std::string& table) {
+  if (repairRecord_) repairRecord_->kind = zel::report::RepairKind::NewEmpty;
   // Files that could not be saved stay where they are, and nothing is created over them.
   if (!zel::repair::DeleteTableFileSet(*this, folder, table)) return;
   CreateNewFile(folder, table);

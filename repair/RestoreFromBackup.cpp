@@ -87,6 +87,7 @@ void TForm1::RepairKeptTable(const std::string& folder, const std::string& table
 }
 
 void TForm1::DeleteTableAndRestore(const std::string& folder, const std::string& table) {
+  if (repairRecord_) repairRecord_->kind = zel::report::RepairKind::Restore;
   // The deletion itself waits inside RestoreFromBackup until a usable generation is found.
   RestoreFromBackup(folder, table);
 }
@@ -103,6 +104,7 @@ void TForm1::RestoreFromBackup(const std::string& folder, const std::string& tab
     found = TestBackupFile(folder, table, generation);
   }
   if (!found) return;
+  if (repairRecord_) repairRecord_->generation = generation;
 
   // A log failure is not caught: it ends the run before anything is deleted.
   WriteLog("Recover file :" + folder + " " + table + " " + "from backup nu : " + generation);

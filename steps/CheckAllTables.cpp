@@ -57,16 +57,26 @@ bool NamedIndexesUsable(const std::string& folder, const zel::catalogue::TableEn
 
 }  // namespace
 
-void TForm1::CheckAllTables() {
-  // Whatever an interrupted run left half done is put right before any table is tested.
-  zel::repair::ClearLeftovers();
+bool TForm1::ReadTill() {
+  Report.till = platform().ini.ReadString(kPosSettings, "Main", "TillNumber", "");
+  Report.masterTill = Report.till == kMasterTill;
+  tillRead_ = true;
+  return Report.masterTill;
+}
 
-  const std::string tillNumber = platform().ini.ReadString(kPosSettings, "Main", "TillNumber", "");
-  const bool masterTill = tillNumber == kMasterTill;
+void TForm1::CheckAllTables() {
+  // A check changes nothing, so it tests with whatever an interrupted run left; it tests every
+  // table, repairs none and so has no reason to skip one.
+  const bool checkOnly = Report.checkOnly;
+  // Whatever an interrupted run left half done is put right before any table is tested.
+  if (!checkOnly) zel::repair::ClearLeftovers();
+
+  const bool masterTill = ReadTill();
 
   Summary.tablesTested = 0;
   Summary.tablesUnusable = 0;
   Summary.tablesSkipped = 0;
+  Report.tables.clear();
 
   TablesOk = true;
   AddLine(lst2, "Step 2");  // shown together with the first heading
@@ -82,21 +92,33 @@ void TForm1::CheckAllTables() {
     if (folder == "CONFIGDATA") TablesOk = true;
 
     for (const zel::catalogue::TableEntry* entry : zel::catalogue::FolderTables(folder)) {
-      if (block.guarded && !TablesOk) {
+      const std::string table(entry->table);
+      Report.tables.push_back({folder, table, {}, std::nullopt, false});
+      if (block.guarded && !TablesOk && !checkOnly) {
+        Report.tables.back().skipped = true;
         ++Summary.tablesSkipped;
         continue;
       }
-      const std::string table(entry->table);
       ++Summary.tablesTested;
-      if (!TestTable(folder, table, "", std::string(entry->namedIndexes[0]),
-                     std::string(entry->namedIndexes[1]), "")) {
-        if (entry->repairPath == zel::catalogue::RepairPath::Transient)
-          RepairTransientTable(folder, table);
-        else
-          RepairKeptTable(folder, table);
-        // The repair ends with a test of its own, which leaves its outcome in TablesOk.
-        if (!TablesOk || !NamedIndexesUsable(folder, *entry)) ++Summary.tablesUnusable;
+      const bool passed = TestTable(folder, table, "", std::string(entry->namedIndexes[0]),
+                                    std::string(entry->namedIndexes[1]), "");
+      Report.tables.back().indexes = lastTest_;
+      if (passed) continue;
+      if (checkOnly) {
+        ++Summary.tablesUnusable;
+        continue;
       }
+      // Each repair step fills in the record as it goes; the outcome is judged here.
+      auto& repair = Report.tables.back().repair.emplace();
+      repairRecord_ = &repair;
+      if (entry->repairPath == zel::catalogue::RepairPath::Transient)
+        RepairTransientTable(folder, table);
+      else
+        RepairKeptTable(folder, table);
+      repairRecord_ = nullptr;
+      // The repair ends with a test of its own, which leaves its outcome in TablesOk.
+      repair.usable = TablesOk && NamedIndexesUsable(folder, *entry);
+      if (!repair.usable) ++Summary.tablesUnusable;
     }
 
     AddLine(lst2, std::string(block.heading) + "Done");

@@ -8,11 +8,12 @@
 #include "catalogue/Catalogue.h"
 #include "engine/Session.h"
 #include "platform/WindowsFiles.h"
+#include "steps/Step1Targets.h"
 #include "ui/MainScreen.h"
 
 namespace {
 
-constexpr const char* kPosWindowTitle = "ZelPos";
+using zel::steps::kPosWindowTitle;
 constexpr const char* kClosingLine = "Closing ZelPos Program.......";
 constexpr const char* kNetFile = "C:\\PDOXUSRS.NET";
 constexpr const char* kNetFileLine = "Deleting PDOXUSRS.NET File.........";
@@ -64,14 +65,17 @@ void TForm1::ClosePosProgram() {
   AddLine(lst1, kClosingLine);
   platform().system.Sleep(1000);
 
+  using zel::report::PosWindowState;
   if (!window) {
+    Report.step1.posWindow = PosWindowState::Absent;
     AddLine(lst1, std::string(kClosingLine) + "Done");
     return;
   }
   // Queued, never awaited: the second look follows at once and may still see the window.
   posWindow.PostCloseRequest(*window);
-  if (posWindow.FindTopLevelWindow(kPosWindowTitle))
-    AddLine(lst1, std::string(kClosingLine) + "Failed");
+  const bool stillThere = posWindow.FindTopLevelWindow(kPosWindowTitle).has_value();
+  Report.step1.posWindow = stillThere ? PosWindowState::StillThere : PosWindowState::Closed;
+  if (stillThere) AddLine(lst1, std::string(kClosingLine) + "Failed");
 }
 
 namespace {
@@ -82,8 +86,17 @@ bool DeleteWithLines(TForm1& form, const std::string& path, const std::string& s
                      const std::string& doneLine, const std::string& failedLine) {
   auto& files = form.platform().files;
   form.AddLine(form.lst1, startLine);  // each line is drawn as it is added
-  if (files.FileExists(path)) files.DeleteFile(path);
+  const bool existed = files.FileExists(path);
+  if (existed) files.DeleteFile(path);
   const bool gone = !files.FileExists(path);
+  using zel::report::LockAction;
+  zel::report::LockFileRecord record{path, LockAction::Absent, std::nullopt};
+  if (!gone)
+    record.action = LockAction::Failed;
+  else if (existed)
+    record.action = LockAction::Deleted;
+  if (!gone) record.heldBy = zel::steps::LockFileHolder(path);
+  form.Report.step1.lockFiles.push_back(std::move(record));
   form.AddLine(form.lst1, gone ? doneLine : failedLine);
   form.StepOk = gone;
   return gone;
@@ -144,6 +157,7 @@ bool TForm1::TestControlTable(const std::string& alias, const std::string& table
 }
 
 void TForm1::tbl1AfterClose(zel::engine::Table& /*dataSet*/) {
+  if (Report.checkOnly) return;  // a check deletes nothing; its opens made no lock file
   // The alias at this moment names the live folder, even after a backup copy was opened by path.
   ClearLockFiles(tbl1.DatabaseName());
 }

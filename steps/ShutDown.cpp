@@ -12,6 +12,7 @@ bool TForm1::ShutDownPc(unsigned flags) {
 }
 
 void TForm1::AskShutDownAll() {
+  WriteRunReport();  // on disk before anything may power the PC off
   platform().dialogs.MessageDlg(
       "Please ShutDown POS and BACKOFFICE Pc,\n\rthen Click on the OK Buttun to shitdown this PC",
       zel::platform::DialogKind::Warning, zel::platform::DialogButtons::Ok);

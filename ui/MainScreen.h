@@ -4,9 +4,11 @@
 // steps/ and repair/.
 #include <QWidget>
 #include <string>
+#include <vector>
 
 #include "engine/Table.h"
 #include "platform/Platform.h"
+#include "report/RunReport.h"
 #include "ui/RunObserver.h"
 
 class QFrame;
@@ -95,6 +97,26 @@ class TForm1 : public QWidget {
   };
   RunSummary Summary;
 
+  // Check-only: Step 2's table tests over every table, read-only, and nothing else: no lock
+  // file made or deleted, no repair, log line, dialog or power-off. Set before the run starts.
+  void SetCheckOnly(bool checkOnly) { Report.checkOnly = checkOnly; }
+  void RunCheckOnly();
+  // Looks at the station's lock files and the POS window without changing either, into
+  // Report.step1 (a check-only run's Step 1).
+  void SurveyStation();
+  // The run report goes to this host file instead of the station's report folder; a check-only
+  // run writes one only when given a file.
+  void SetReportFile(const std::string& hostPath) { reportFile_ = hostPath; }
+  // What the run found and did, filled as it goes (defined in log/, steps/ and repair/).
+  zel::report::RunReport Report;
+  // Writes the report as the run stands; a failure goes to standard error and changes nothing
+  // else. Each later call rewrites the same file.
+  void WriteRunReport();
+  // The status the run ends with (the console's exit status).
+  int ExitStatus() const;
+  // Reads the till number and whether it is the master till into the report.
+  bool ReadTill();
+
   // Flags carried between the steps; false at program start.
   bool StepOk = false;
   bool TablesOk = false;
@@ -129,6 +151,14 @@ class TForm1 : public QWidget {
 
   zel::platform::Platform& platform_;
   RunObserver* observer_ = nullptr;
+  // The run report's state: the last table test's open attempts, the repair being recorded,
+  // where the report goes and whether the run has got far enough to have one.
+  std::vector<zel::report::IndexRecord> lastTest_;
+  zel::report::RepairRecord* repairRecord_ = nullptr;
+  std::string reportFile_;
+  std::string reportWrittenTo_;
+  bool reporting_ = false;
+  bool tillRead_ = false;
   bool activated_ = false;
   bool centred_ = false;
   bool drawsOnScreen_ = true;

@@ -9,7 +9,8 @@
 namespace zel::console {
 
 std::string Usage() {
-  return "Usage: zelutil-console [--yes | --no] [--simulate-power-off] [--timing]\n"
+  return "Usage: zelutil-console [--yes | --no] [--simulate-power-off] [--timing] [--report FILE]\n"
+         "       zelutil-console --check-only [--report FILE]\n"
          "Runs ZelUtil's checks and repairs without a window and prints each event as a line:\n"
          "  lst1: TEXT | lst2: TEXT | lst3: TEXT   a line added to a list\n"
          "  lst1: <cleared>                        the list emptied\n"
@@ -23,9 +24,20 @@ std::string Usage() {
          "  --no                  answer No to \"ShutDown PC\", Yes or OK to every other dialog\n"
          "  --simulate-power-off  never power the PC off; report the request as simulated\n"
          "  --timing              at the end, print the run's time and its pauses on stderr\n"
+         "  --report FILE         write the run report to FILE instead of\n"
+         "                        C:\\ZelPos\\ZelUtil.Reports\\<yyyyMMdd-HHmmss>.json\n"
+         "  --check-only          test every table under every index and change nothing: no\n"
+         "                        repair, no lock file made or deleted, no log line, no dialog, "
+         "no\n"
+         "                        power-off; first prints for each lock file found\n"
+         "                          lock: PATH held by PID COMMAND | lock: PATH stale\n"
+         "                        and \"pos: running\" when the POS window is open. A report is\n"
+         "                        written only with --report.\n"
+         "  --version             print the version\n"
          "  --help                show this text\n"
          "Exit status: 0 all tables usable, 1 a table stayed unusable or was skipped,\n"
          "2 Step 1 failed, 3 an error ended the run, 64 bad arguments.\n"
+         "With --check-only: 0 every table usable, 1 a table is not.\n"
          "Drive C: is $WINEPREFIX/drive_c (default ~/.wine/drive_c).\n";
 }
 
@@ -35,7 +47,27 @@ std::optional<Options> ParseArguments(int argc, const char* const argv[], std::s
   bool no = false;
   for (int i = 0; i < argc; ++i) {
     const std::string arg = argv[i] ? argv[i] : "";
-    if (arg == "--yes")
+    if (arg == "--report" || arg.rfind("--report=", 0) == 0) {
+      std::string file;
+      if (arg == "--report") {
+        if (i + 1 >= argc || !argv[i + 1]) {
+          error = "--report needs a file name";
+          return std::nullopt;
+        }
+        file = argv[++i];
+      } else {
+        file = arg.substr(std::string("--report=").size());
+      }
+      if (file.empty()) {
+        error = "--report needs a file name";
+        return std::nullopt;
+      }
+      options.reportFile = file;
+    } else if (arg == "--check-only")
+      options.checkOnly = true;
+    else if (arg == "--version")
+      options.version = true;
+    else if (arg == "--yes")
       yes = true;
     else if (arg == "--no")
       no = true;
@@ -59,10 +91,30 @@ std::optional<Options> ParseArguments(int argc, const char* const argv[], std::s
 }
 
 int ExitStatus(bool errorEnded, bool stepOk, int tablesUnusable, int tablesSkipped) {
-  if (errorEnded) return kExitError;
-  if (!stepOk) return kExitStepOne;
-  if (tablesUnusable > 0 || tablesSkipped > 0) return kExitTables;
-  return kExitOk;
+  return report::RunExitStatus(errorEnded, stepOk, tablesUnusable, tablesSkipped);
+}
+
+std::vector<std::string> SurveyLines(const report::Step1Record& survey) {
+  std::vector<std::string> lines;
+  bool inUse = false;
+  for (const report::LockFileRecord& lock : survey.lockFiles) {
+    if (lock.action == report::LockAction::Absent) continue;
+    if (lock.heldBy) {
+      inUse = true;
+      lines.push_back("lock: " + EscapeText(lock.path) + " held by " +
+                      std::to_string(lock.heldBy->pid) + " " + EscapeText(lock.heldBy->command));
+    } else {
+      lines.push_back("lock: " + EscapeText(lock.path) + " stale");
+    }
+  }
+  if (survey.posWindow != report::PosWindowState::Absent) {
+    inUse = true;
+    lines.push_back("pos: running");
+  }
+  if (inUse)
+    lines.push_back(
+        "note: a live process is using the tables; a table it is changing may read as damaged");
+  return lines;
 }
 
 std::string EscapeText(const std::string& text) {

@@ -6,10 +6,13 @@
 #include <iosfwd>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "platform/MessageDialog.h"
 #include "platform/PowerOff.h"
 #include "platform/qt/QtSystemServices.h"
+#include "report/ExitStatus.h"
+#include "report/RunReport.h"
 #include "ui/RunObserver.h"
 
 namespace zel::console {
@@ -21,6 +24,9 @@ struct Options {
   bool simulatePowerOff = false;
   bool timing = false;  // report the run's time on standard error at the end
   bool help = false;
+  bool version = false;
+  bool checkOnly = false;  // test every table read-only; change nothing
+  std::string reportFile;  // the run report goes here instead of the station's report folder
 };
 
 // Parses the arguments after the program name; nullopt with `error` set when they are wrong.
@@ -29,13 +35,18 @@ std::optional<Options> ParseArguments(int argc, const char* const argv[], std::s
 std::string Usage();
 
 // Exit statuses.
-inline constexpr int kExitOk = 0;       // every table tested in the end usable, none skipped
-inline constexpr int kExitTables = 1;   // a table stayed unusable or was skipped
-inline constexpr int kExitStepOne = 2;  // Step 1 failed
-inline constexpr int kExitError = 3;    // an error ended the run
-inline constexpr int kExitUsage = 64;   // bad arguments
+inline constexpr int kExitOk = report::kExitOk;
+inline constexpr int kExitTables = report::kExitTables;
+inline constexpr int kExitStepOne = report::kExitStepOne;
+inline constexpr int kExitError = report::kExitError;
+inline constexpr int kExitUsage = 64;  // bad arguments
 
 int ExitStatus(bool errorEnded, bool stepOk, int tablesUnusable, int tablesSkipped);
+
+// What a check prints before its tests: "lock: PATH held by PID COMMAND" or "lock: PATH stale"
+// for each lock file there, "pos: running" when the POS window is open, and a note when a live
+// process may be changing tables meanwhile.
+std::vector<std::string> SurveyLines(const report::Step1Record& survey);
 
 // A text on one line: CR and LF become \r and \n, a tab \t, any other control character \xHH,
 // so a name read from a file can never break a line or send the terminal a control sequence.
