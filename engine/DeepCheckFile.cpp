@@ -90,7 +90,7 @@ const std::uint8_t* ChainScan::Load(std::uint32_t b, std::size_t& avail) {
                                                 : 1;
     const std::size_t n =
         std::max<std::size_t>(1, std::min<std::size_t>(want_, std::size_t{h_.fileBlocks} + 1 - b));
-    if (buf_.size() < n * blockSize_) buf_.resize(n * blockSize_);
+    if (buf_.size() < n * blockSize_ + kSlack) buf_.resize(n * blockSize_ + kSlack);
     first_ = b;
     count_ = static_cast<std::uint32_t>(n);
     const std::uint64_t offset = h_.BlockOffset(b);

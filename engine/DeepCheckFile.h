@@ -45,6 +45,10 @@ struct ChainBlock {
 // chain in file order costs one read per window.
 class ChainScan {
  public:
+  // Bytes readable past the end of each block handed out, so that a reader may load a whole
+  // word at the end of the last record.
+  static constexpr std::size_t kSlack = 8;
+
   ChainScan(const ReadOnlyFile& file, const px::Header& header);
 
   // The next block; false at the end of the chain or at the first fault (Stopped() then says

@@ -40,10 +40,15 @@ class SecondaryMatch {
     ++recordCount_;
   }
 
-  // Walks the entries, compares both sides, and on a difference finds the entries and records
-  // at fault. `entries` counts the entries read.
+  // Reads every entry of the index file into the entries' side. Independent of the records'
+  // side, so it may run on another thread while the data file is read.
+  void SumEntries();
+
+  // Compares both sides and on a difference finds the entries and records at fault. A fault
+  // that kept the entries from being read goes to `fallback` (the open check reports it too).
+  // `entries` counts the entries read.
   void Compare(const ReadOnlyFile& dataFile, const px::Header& table, Problems& problems,
-               std::uint64_t& entries);
+               Problems& fallback, std::uint64_t& entries);
 
   const std::string& IndexName() const { return name_; }
   const std::filesystem::path& File() const { return xPath_; }
@@ -55,6 +60,11 @@ class SecondaryMatch {
     std::size_t bytes;
     const px::Field* field;  // the table's field
   };
+  struct Word {
+    std::size_t recordOffset;
+    std::size_t entryOffset;
+    std::uint64_t mask;
+  };
   struct Pair {
     std::uint64_t hash;
     std::uint32_t block;
@@ -62,8 +72,10 @@ class SecondaryMatch {
     std::uint16_t matched;
   };
 
-  static std::uint64_t Spread1(std::uint64_t h);
-  static std::uint64_t Spread2(std::uint64_t h);
+  // The two sums: of the hashes, and of their squares, so that no two different sets of
+  // pairs cancel out in both.
+  static std::uint64_t Spread1(std::uint64_t h) { return h; }
+  static std::uint64_t Spread2(std::uint64_t h) { return h * h; }
   std::uint64_t Hash(const std::uint8_t* bytes, bool entry) const;
   std::uint64_t RecordHash(const std::uint8_t* record) const { return Hash(record, false); }
   std::uint64_t EntryHash(const std::uint8_t* entry) const { return Hash(entry, true); }
@@ -76,9 +88,14 @@ class SecondaryMatch {
   std::string name_;
   bool maintained_ = false;
   std::vector<Part> parts_;
-  std::size_t keyBytes_ = 0;
-  mutable std::vector<std::uint8_t> scratch_;
+  std::vector<Word> words_;
   std::uint64_t recordSum_ = 0, recordSum2_ = 0, recordCount_ = 0;
+  std::uint64_t entrySum_ = 0, entrySum2_ = 0, entryCount_ = 0;
+  struct {
+    int code = 0;
+    std::uint32_t block = 0;
+    std::string text;
+  } unreadable_;
 };
 
 }  // namespace zel::engine::deep
