@@ -111,15 +111,16 @@ class ReportWriterTest : public QObject {
         {"C:\\ZELPOS\\DISPDATA\\PDOXUSRS.LCK", zr::LockAction::Absent, std::nullopt},
         {"C:\\ZELPOS\\PERMDATA\\PARADOX.LCK", zr::LockAction::Reported, std::nullopt}};
     zr::TableRecord restored{"PERMDATA", "DRIVERS", {}, zr::RepairRecord{}, false};
-    restored.indexes = {{"", false, zr::ErrorRecord{0x2301, "Corrupt table/index header",
-                                                    "C:\\ZELPOS\\PERMDATA\\DRIVERS.DB"}},
-                        {"ByName", false, zr::ErrorRecord{std::nullopt, "out of memory", ""}}};
+    restored.indexes = {
+        {"", false,
+         zr::ErrorRecord{0x2301, "Corrupt table/index header", "C:\\ZELPOS\\PERMDATA\\DRIVERS.DB"}},
+        {"ByName", false, zr::ErrorRecord{std::nullopt, "out of memory", ""}}};
     restored.repair->kind = zr::RepairKind::Restore;
     restored.repair->usable = true;
     restored.repair->generation = "3";
     restored.repair->savedTo = "C:\\ZelPos\\ZelUtil.Damaged\\20261210-080600\\PERMDATA\\";
-    zr::TableRecord renewed{"TEMPDATA", "PUMPSALE", {{"", true, std::nullopt}}, zr::RepairRecord{},
-                            false};
+    zr::TableRecord renewed{
+        "TEMPDATA", "PUMPSALE", {{"", true, std::nullopt}}, zr::RepairRecord{}, false};
     renewed.repair->kind = zr::RepairKind::NewEmpty;
     zr::TableRecord skipped{"History", "SUNHIST", {}, std::nullopt, true};
     report.tables = {restored, renewed, skipped};
@@ -128,9 +129,9 @@ class ReportWriterTest : public QObject {
     const std::string text = zr::ReportDocument(report);
     QVERIFY(text.back() == '\n');
     const QJsonObject json = Parse(text);
-    QCOMPARE(Keys(json), Sorted({"schema", "program", "version", "started", "finished", "till",
-                                 "masterTill", "exitStatus", "checkOnly", "step1", "tables",
-                                 "damagedFilesFolder"}));
+    QCOMPARE(Keys(json),
+             Sorted({"schema", "program", "version", "started", "finished", "till", "masterTill",
+                     "exitStatus", "checkOnly", "step1", "tables", "damagedFilesFolder"}));
     // The keys come in the order a reader expects them, not sorted.
     QVERIFY(text.find("\"schema\"") < text.find("\"program\"") &&
             text.find("\"exitStatus\"") < text.find("\"step1\"") &&
@@ -144,7 +145,8 @@ class ReportWriterTest : public QObject {
     QCOMPARE(json["masterTill"].toBool(), true);
     QCOMPARE(json["exitStatus"].toInt(), 1);
     QCOMPARE(json["checkOnly"].toBool(), false);
-    QCOMPARE(json["damagedFilesFolder"].toString(), "C:\\ZelPos\\ZelUtil.Damaged\\20261210-080600\\");
+    QCOMPARE(json["damagedFilesFolder"].toString(),
+             "C:\\ZelPos\\ZelUtil.Damaged\\20261210-080600\\");
 
     const QJsonObject step1 = json["step1"].toObject();
     QCOMPARE(Keys(step1), Sorted({"ok", "posWindow", "lockFiles"}));
@@ -241,11 +243,16 @@ class ReportWriterTest : public QObject {
     QTest::addColumn<QString>("expected");
     QTest::newRow("data file") << "/p/drive_c/ZELPOS/TEMPDATA/ATTLOG.DB"
                                << "C:\\ZELPOS\\TEMPDATA\\ATTLOG.DB";
-    QTest::newRow("root file") << "/p/drive_c/PDOXUSRS.NET" << "C:\\PDOXUSRS.NET";
-    QTest::newRow("dot dot inside") << "/p/drive_c/ZELPOS/../ZELPOS/X.DB" << "C:\\ZELPOS\\X.DB";
-    QTest::newRow("outside") << "/elsewhere/X.DB" << "/elsewhere/X.DB";
-    QTest::newRow("sibling prefix") << "/p/drive_cc/X.DB" << "/p/drive_cc/X.DB";
-    QTest::newRow("drive itself") << "/p/drive_c" << "C:\\";
+    QTest::newRow("root file") << "/p/drive_c/PDOXUSRS.NET"
+                               << "C:\\PDOXUSRS.NET";
+    QTest::newRow("dot dot inside") << "/p/drive_c/ZELPOS/../ZELPOS/X.DB"
+                                    << "C:\\ZELPOS\\X.DB";
+    QTest::newRow("outside") << "/elsewhere/X.DB"
+                             << "/elsewhere/X.DB";
+    QTest::newRow("sibling prefix") << "/p/drive_cc/X.DB"
+                                    << "/p/drive_cc/X.DB";
+    QTest::newRow("drive itself") << "/p/drive_c"
+                                  << "C:\\";
   }
   void windowsPath() {
     QFETCH(QString, host);
