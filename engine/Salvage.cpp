@@ -408,8 +408,10 @@ class Salvager {
       expectPrev = b;
       b = m.next;
     }
-    // A chain broken in the middle: its tail is found backwards from the header's last block.
-    if (!reachedEnd && report_.headerReadable) {
+    std::uint64_t forward = 0;
+    for (std::uint32_t b : chain_) forward += meta_[b].count;
+    // A chain broken or ended early: its tail is found backwards from the header's last block.
+    if (report_.headerReadable && (!reachedEnd || forward < h_.numRecords)) {
       std::vector<std::uint32_t> tail;
       std::uint32_t expectNext = 0;
       for (std::uint32_t b = h_.lastBlock; b != 0 && b <= layout_.blocks;) {

@@ -1,0 +1,59 @@
+#!/bin/sh
+# Builds the Debian package build/package/zelutil_<version>_amd64.deb and checks it: its file
+# list against packaging/package-contents.txt, that every program finds the creator libraries
+# through its RUNPATH, and lintian (errors fail the script; warnings are listed).
+# Usage: ./scripts/package.sh [--no-install]   (--no-install: the packages are already there)
+# ZEL_PACKAGE_BUILD names the build folder (default build/package-build).
+. "$(dirname "$0")/common.sh"
+
+[ "${1:-}" = --no-install ] || zel_install_packages
+build=${ZEL_PACKAGE_BUILD:-$ZEL_ROOT/build/package-build}
+out="$ZEL_ROOT/build/package"
+zel_build "$build" -DZEL_TESTS=OFF -DZEL_BENCH=OFF -- \
+  zelutil zelutil-console zelcheck zel-demostation Files Index zel_packaging_files
+
+zel_say "Packaging into $out"
+version=$(sed -n 's/.*kVersion = "\(.*\)";/\1/p' "$build/generated/zel/Version.h")
+[ -n "$version" ] || zel_die "no version in $build/generated/zel/Version.h"
+deb="$out/zelutil_${version}_amd64.deb"
+rm -f "$deb"
+(cd "$build" && zel_as_user cpack -G DEB -B "$out" --config CPackConfig.cmake) >&2
+[ -f "$deb" ] || zel_die "cpack did not make $deb"
+
+zel_say "Checking the file list of $deb"
+expected=$(grep -v '^#' "$ZEL_ROOT/packaging/package-contents.txt" | sort)
+actual=$(dpkg-deb -c "$deb" | awk '$1 !~ /^d/ { print $6 }' | sort)
+if [ "$expected" != "$actual" ]; then
+  printf '%s\n' "$expected" >"$out/contents.expected"
+  printf '%s\n' "$actual" >"$out/contents.actual"
+  diff -u "$out/contents.expected" "$out/contents.actual" >&2 || true
+  zel_die "$deb does not hold what packaging/package-contents.txt lists (diff above)"
+fi
+
+zel_say "Checking that the programs find the creator libraries through RUNPATH"
+tree=$(mktemp -d "${TMPDIR:-/tmp}/zelutil-package.XXXXXX")
+trap 'rm -rf "$tree"' EXIT
+dpkg-deb -x "$deb" "$tree"
+for program in "$tree"/usr/bin/*; do
+  needed=$(readelf -d "$program" | sed -n 's/.*(NEEDED).*\[\(lib\(Files\|Index\)\.so\)\]/\1/p')
+  [ -n "$needed" ] || continue
+  runpath=$(readelf -d "$program" | sed -n 's/.*(RUNPATH).*\[\(.*\)\]/\1/p')
+  [ -n "$runpath" ] || zel_die "$(basename "$program") needs $needed but has no RUNPATH"
+  for lib in $needed; do
+    found=""
+    for dir in $(printf '%s' "$runpath" | tr ':' ' '); do
+      dir=$(printf '%s' "$dir" | sed "s|\\\$ORIGIN|$(dirname "$program")|")
+      [ -f "$dir/$lib" ] && found="$dir/$lib"
+    done
+    [ -n "$found" ] || zel_die "$(basename "$program"): $lib not found through RUNPATH $runpath"
+    printf '  %s: %s through RUNPATH %s\n' "$(basename "$program")" "$lib" "$runpath" >&2
+  done
+done
+
+zel_say "lintian $deb"
+status=0
+lintian --fail-on error "$deb" >"$out/lintian.txt" 2>&1 || status=$?
+cat "$out/lintian.txt" >&2
+[ "$status" -eq 0 ] || zel_die "lintian found errors in $deb (listed above)"
+zel_say "Built $deb ($(grep -c '^W:' "$out/lintian.txt" || true) lintian warnings)"
+echo "$deb"
