@@ -148,7 +148,8 @@ void CheckOtherHeaders(const TableFiles& files, Problems& problems) {
   }
 }
 
-void DeepChecks(const fs::path& dbFile, const TableFiles& files, DeepState& s) {
+void DeepChecks(const fs::path& dbFile, const TableFiles& files, const DeepCheckLimits& limits,
+                DeepState& s) {
   DeepCheckResult& r = *s.result;
   deep::ReadOnlyFile db(dbFile);
   px::Header h;
@@ -186,7 +187,7 @@ void DeepChecks(const fs::path& dbFile, const TableFiles& files, DeepState& s) {
 
   std::vector<std::unique_ptr<deep::SecondaryMatch>> matches;
   for (const fs::path& x : files.xFiles) {
-    auto m = deep::SecondaryMatch::Make(x, h, why);
+    auto m = deep::SecondaryMatch::Make(x, h, limits.pairsPerBatch, why);
     if (m) {
       matches.push_back(std::move(m));
     } else {
@@ -268,7 +269,7 @@ void DeepChecks(const fs::path& dbFile, const TableFiles& files, DeepState& s) {
 
 }  // namespace
 
-DeepCheckResult DeepCheckTable(const fs::path& dbFile) {
+DeepCheckResult DeepCheckTable(const fs::path& dbFile, const DeepCheckLimits& limits) {
   { deep::ReadOnlyFile probe(dbFile); }  // unreadable at all: the caller's error, not a verdict
   DeepCheckResult result;
   const TableFiles files = FilesOf(dbFile);
@@ -287,7 +288,7 @@ DeepCheckResult DeepCheckTable(const fs::path& dbFile) {
   DeepState s{Problems(), Problems(), &result};
   std::exception_ptr deepFailed;
   try {
-    DeepChecks(dbFile, files, s);
+    DeepChecks(dbFile, files, limits, s);
   } catch (...) {
     deepFailed = std::current_exception();
   }

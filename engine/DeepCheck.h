@@ -43,9 +43,16 @@ struct DeepCheckResult {
   bool Clean() const { return problems.empty(); }
 };
 
+struct DeepCheckLimits {
+  // Secondary index entries and records compared at a time when they disagree: about 16 bytes
+  // each, 8 MiB at the default. Each batch costs one more pass over the data and index files.
+  std::size_t pairsPerBatch = std::size_t{1} << 19;
+};
+
 // Checks the table at `dbFile` (the .DB host path) and the files beside it. Never throws for a
 // damaged table: every fault becomes a problem. Raises EngineError only when `dbFile` cannot be
 // read at all (missing, not a regular file, no permission).
-DeepCheckResult DeepCheckTable(const std::filesystem::path& dbFile);
+DeepCheckResult DeepCheckTable(const std::filesystem::path& dbFile,
+                               const DeepCheckLimits& limits = {});
 
 }  // namespace zel::engine

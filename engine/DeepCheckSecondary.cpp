@@ -32,9 +32,11 @@ bool IsNamedIndexFile(const std::filesystem::path& xFile) {
 }  // namespace
 
 std::unique_ptr<SecondaryMatch> SecondaryMatch::Make(const std::filesystem::path& xFile,
-                                                     const px::Header& db, std::string& why) {
+                                                     const px::Header& db,
+                                                     std::size_t pairsPerBatch, std::string& why) {
   auto m = std::unique_ptr<SecondaryMatch>(new SecondaryMatch());
   m->xPath_ = xFile;
+  m->batch_ = std::max<std::size_t>(1, pairsPerBatch);
   std::unique_ptr<ReadOnlyFile> file;
   try {
     file = std::make_unique<ReadOnlyFile>(xFile);
@@ -170,7 +172,7 @@ void SecondaryMatch::Locate(const ReadOnlyFile& dataFile, const px::Header& tabl
                             const ReadOnlyFile& xFile, Problems& problems) {
   const int code = maintained_ ? ErrorCode::CorruptIndex : ErrorCode::IndexOutOfDate;
   const char* text = maintained_ ? kTextCorruptIndex : kTextIndexOutOfDate;
-  const std::uint64_t batches = std::max<std::uint64_t>(1, (recordCount_ + kBatch - 1) / kBatch);
+  const std::uint64_t batches = std::max<std::uint64_t>(1, (recordCount_ + batch_ - 1) / batch_);
   const auto batchOf = [&](std::uint64_t h) { return (h >> 7) % batches; };
   std::vector<Pair> pairs;
   for (std::uint64_t batch = 0; batch < batches && !problems.Full(); ++batch) {

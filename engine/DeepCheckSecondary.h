@@ -8,7 +8,7 @@
 // sums of a 64-bit hash of each pair, one over the records (gathered during the deep check's
 // pass over the data file) and one over the entries; equal counts and equal sums mean equal
 // sets, but for a chance of about 2^-64. Only when they differ are the faulty entries and
-// records looked for, in batches of at most kBatch pairs chosen by hash: each batch takes one
+// records looked for, in batches of a bounded number of pairs chosen by hash: each batch takes one
 // more pass over the data file and the index file and about 16 bytes per pair.
 #include <cstdint>
 #include <filesystem>
@@ -24,13 +24,13 @@ namespace zel::engine::deep {
 
 class SecondaryMatch {
  public:
-  static constexpr std::size_t kBatch = std::size_t{1} << 19;
-
   // The comparison of the index in `xFile` with the table; null with the reason in `why` when
   // its header cannot be read or its fields cannot be matched with the table's (faults the open
   // check reports).
+  // Faulty pairs are looked for `pairsPerBatch` at a time.
   static std::unique_ptr<SecondaryMatch> Make(const std::filesystem::path& xFile,
-                                              const px::Header& table, std::string& why);
+                                              const px::Header& table, std::size_t pairsPerBatch,
+                                              std::string& why);
 
   // Adds one record of the data file (in chain order) to the records' side.
   void AddRecord(const std::uint8_t* record) {
@@ -87,6 +87,7 @@ class SecondaryMatch {
   px::Header x_;
   std::string name_;
   bool maintained_ = false;
+  std::size_t batch_ = 1;
   std::vector<Part> parts_;
   std::vector<Word> words_;
   std::uint64_t recordSum_ = 0, recordSum2_ = 0, recordCount_ = 0;
