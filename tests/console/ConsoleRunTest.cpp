@@ -52,6 +52,7 @@ class ConsoleRunTest : public QObject {
     QTest::newRow("unknown") << QStringList{"--bogus"} << 64;
     QTest::newRow("yes and no") << QStringList{"--yes", "--no"} << 64;
     QTest::newRow("help") << QStringList{"--help"} << 0;
+    QTest::newRow("report without file") << QStringList{"--yes", "--report"} << 64;
   }
   void arguments() {
     QFETCH(QStringList, args);
@@ -61,6 +62,16 @@ class ConsoleRunTest : public QObject {
     QCOMPARE(r.status, status);
     QVERIFY((status == 0 ? r.out : r.err).contains("Usage: zelutil-console"));
     QVERIFY(!QDir(prefix.path() + "/drive_c").exists());  // nothing ran
+  }
+
+  void version() {
+    QTemporaryDir prefix;
+    const Result r = RunConsole(prefix.path(), {"--version"});
+    QCOMPARE(r.status, 0);
+    QVERIFY2(
+        QRegularExpression("^zelutil-console \\d+\\.\\d+(\\.\\d+)*\n$").match(r.out).hasMatch(),
+        qPrintable(r.out));
+    QVERIFY(!QDir(prefix.path() + "/drive_c").exists());
   }
 
   void missingLogFolder() {

@@ -72,6 +72,76 @@ class ConsoleTest : public QObject {
     QCOMPARE(options->help, help);
   }
 
+  // --check-only, --report FILE (or --report=FILE) and --version.
+  void technicianOptions_data() {
+    QTest::addColumn<QStringList>("args");
+    QTest::addColumn<bool>("valid");
+    QTest::addColumn<bool>("checkOnly");
+    QTest::addColumn<QString>("reportFile");
+    QTest::addColumn<bool>("version");
+    QTest::newRow("check only") << QStringList{"--check-only"} << true << true << "" << false;
+    QTest::newRow("check with report") << QStringList{"--check-only", "--report", "/tmp/r.json"}
+                                       << true << true << "/tmp/r.json" << false;
+    QTest::newRow("report joined")
+        << QStringList{"--yes", "--report=C:\\r.json"} << true << false << "C:\\r.json" << false;
+    QTest::newRow("report then option")
+        << QStringList{"--report", "--yes"} << false << false << "" << false;
+    QTest::newRow("version") << QStringList{"--version"} << true << false << "" << true;
+    QTest::newRow("report without file")
+        << QStringList{"--report"} << false << false << "" << false;
+    QTest::newRow("report empty") << QStringList{"--report="} << false << false << "" << false;
+    QTest::newRow("report empty word")
+        << QStringList{"--report", ""} << false << false << "" << false;
+  }
+  void technicianOptions() {
+    QFETCH(QStringList, args);
+    QFETCH(bool, valid);
+    QFETCH(bool, checkOnly);
+    QFETCH(QString, reportFile);
+    QFETCH(bool, version);
+    std::vector<std::string> storage;
+    for (const QString& a : args) storage.push_back(a.toStdString());
+    std::vector<const char*> argv;
+    for (const auto& s : storage) argv.push_back(s.c_str());
+    std::string error;
+    const auto options = zel::console::ParseArguments(int(argv.size()), argv.data(), error);
+    QCOMPARE(options.has_value(), valid);
+    if (!valid) {
+      QVERIFY(QString::fromStdString(error).contains("--report"));
+      return;
+    }
+    QCOMPARE(options->checkOnly, checkOnly);
+    QCOMPARE(QString::fromStdString(options->reportFile), reportFile);
+    QCOMPARE(options->version, version);
+  }
+
+  // The lines a check prints before its tests.
+  void surveyLines() {
+    namespace zr = zel::report;
+    zr::Step1Record survey;
+    survey.lockFiles = {{"C:\\PDOXUSRS.NET", zr::LockAction::Reported, std::nullopt},
+                        {"C:\\ZELPOS\\DISPDATA\\PARADOX.LCK", zr::LockAction::Absent, std::nullopt},
+                        {"C:\\ZELPOS\\PERMDATA\\PARADOX.LCK", zr::LockAction::Reported,
+                         zr::ProcessRef{812, "wine C:\\ZelPos\\ZelPos.exe\n"}}};
+    QCOMPARE(
+        zel::console::SurveyLines(survey),
+        (std::vector<std::string>{
+            "lock: C:\\PDOXUSRS.NET stale",
+            "lock: C:\\ZELPOS\\PERMDATA\\PARADOX.LCK held by 812 wine C:\\ZelPos\\ZelPos.exe\\n",
+            "note: a live process is using the tables; a table it is changing may read as "
+            "damaged"}));
+    survey.lockFiles.pop_back();
+    QCOMPARE(zel::console::SurveyLines(survey),
+             std::vector<std::string>{"lock: C:\\PDOXUSRS.NET stale"});
+    survey.posWindow = zr::PosWindowState::StillThere;
+    QCOMPARE(zel::console::SurveyLines(survey),
+             (std::vector<std::string>{
+                 "lock: C:\\PDOXUSRS.NET stale", "pos: running",
+                 "note: a live process is using the tables; a table it is changing may read as "
+                 "damaged"}));
+    QVERIFY(zel::console::SurveyLines({}).empty());
+  }
+
   void exitStatus_data() {
     QTest::addColumn<bool>("errorEnded");
     QTest::addColumn<bool>("stepOk");

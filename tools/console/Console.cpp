@@ -50,7 +50,8 @@ std::optional<Options> ParseArguments(int argc, const char* const argv[], std::s
     if (arg == "--report" || arg.rfind("--report=", 0) == 0) {
       std::string file;
       if (arg == "--report") {
-        if (i + 1 >= argc || !argv[i + 1]) {
+        // The next word, unless it is another option: "--report --yes" lacks its file.
+        if (i + 1 >= argc || !argv[i + 1] || std::string(argv[i + 1]).rfind("--", 0) == 0) {
           error = "--report needs a file name";
           return std::nullopt;
         }
