@@ -427,7 +427,7 @@ class Salvager {
     std::uint64_t present = 0;
     for (std::uint32_t b : chain_) present += meta_[b].count;
     chainRecords_ = present;
-    report_.chainIntact = report_.headerReadable && reachedEnd && present >= h_.numRecords;
+    report_.chainIntact = report_.headerReadable && reachedEnd && forward >= h_.numRecords;
     report_.hadRecords =
         report_.headerReadable ? (h_.numRecords > 0 || !chain_.empty()) : layout_.blocks > 0;
   }
@@ -563,6 +563,7 @@ class Salvager {
   // count) and free blocks, whose bodies still hold deleted records.
   void WriteOutside() {
     const fs::path path = SalvageOutsideCsvPath(newDb_);
+    const bool write = !options_.dryRun;
     std::optional<csv::RecordCsv> out;
     BlockReader reader(file_, layout_);
     std::unordered_set<std::string_view> seen;
@@ -594,8 +595,8 @@ class Salvager {
             !seen.insert(std::string_view(reinterpret_cast<const char*>(rec), layout_.recordSize))
                  .second)
           continue;
-        if (!out) out.emplace(path, h_, CodePage());
-        out->Add(rec);
+        if (write && !out) out.emplace(path, h_, CodePage());
+        if (out) out->Add(rec);
         ++taken;
       }
       report_.outsideChain += taken;
@@ -613,7 +614,7 @@ class Salvager {
   // every record read is also added to the CSV.
   class Stream {
    public:
-    Stream(Salvager& s, csv::RecordCsv& out) : s_(s), out_(out), reader_(s.file_, s.layout_) {}
+    Stream(Salvager& s, csv::RecordCsv* out) : s_(s), out_(out), reader_(s.file_, s.layout_) {}
     const std::uint8_t* Next() {
       for (;;) {
         if (pos_ >= s_.order_.size()) return nullptr;
@@ -635,7 +636,7 @@ class Salvager {
         }
         while (dup_ < s_.duplicates_.size() && s_.duplicates_[dup_] < rank) ++dup_;
         if (dup_ < s_.duplicates_.size() && s_.duplicates_[dup_] == rank) continue;
-        out_.Add(rec);
+        if (out_) out_->Add(rec);
         ++taken_;
         return rec;
       }
@@ -645,7 +646,7 @@ class Salvager {
 
    private:
     Salvager& s_;
-    csv::RecordCsv& out_;
+    csv::RecordCsv* out_;
     BlockReader reader_;
     std::size_t pos_ = 0;
     std::uint32_t slot_ = 0;
@@ -672,11 +673,25 @@ class Salvager {
       return;
     }
 
-    const fs::path csvPath = SalvageCsvPath(newDb_);
-    csv::RecordCsv out(csvPath, h_, CodePage());
     std::string why;
     const std::optional<TableDef> def = WritableDefinition(h_, why);
-    Stream stream(*this, out);
+    if (options_.dryRun) {
+      // The same reading and decoding as a real run, with nothing written.
+      Stream stream(*this, nullptr);
+      std::vector<FieldValue> values(h_.fields.size());
+      const std::vector<FieldDef> fields = def ? def->fields : std::vector<FieldDef>{};
+      while (const std::uint8_t* rec = stream.Next()) {
+        for (std::size_t i = 0; i < fields.size(); ++i)
+          values[i] = record::Decode(fields[i], rec + h_.fields[i].offset);
+      }
+      if (!def) report_.csvOnlyReason = why;
+      report_.recovered = stream.Taken();
+      report_.dropped += stream.Dropped();
+      return;
+    }
+    const fs::path csvPath = SalvageCsvPath(newDb_);
+    csv::RecordCsv out(csvPath, h_, CodePage());
+    Stream stream(*this, &out);
     if (def) {
       std::vector<FieldDef> fields = def->fields;
       bool started = false;

@@ -18,6 +18,9 @@ struct SalvageOptions {
   // A healthy table of the same kind whose structure is used when the damaged header cannot be
   // read (empty: none).
   std::filesystem::path like;
+  // Reads and checks every record and reports the counts, but writes nothing (no output may
+  // exist either way).
+  bool dryRun = false;
 };
 
 struct SalvageReport {
