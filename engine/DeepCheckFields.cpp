@@ -12,6 +12,11 @@ namespace {
 constexpr std::int64_t kMsPerDay = 86400000;
 
 bool Blank(const std::uint8_t* p, std::size_t n) {
+  if (n == 4 || n == 8) {
+    std::uint64_t v = 0;
+    std::memcpy(&v, p, n);
+    return v == 0;
+  }
   return record::IsBlank(p, n);
 }
 
@@ -113,8 +118,11 @@ bool FieldChecker::Check(const std::uint8_t* rec, std::string& why) const {
       }
       case px::FieldCode::Number:
       case px::FieldCode::Currency: {
-        if (Blank(p, 8)) break;
-        if (!std::isfinite(record::GetSortableDouble(p))) {
+        // The exponent as stored: kept for values with the top bit set, inverted for the others
+        // (negative values and blanks, which are all zero). All ones means NaN or infinity.
+        const unsigned exponent = ((p[0] & 0x7Fu) << 4) | (p[1] >> 4);
+        if (p[0] & 0x80 ? exponent != 0x7FF : exponent != 0 || Blank(p, 8)) break;
+        {
           why = Name(*s.field) + ": not a finite number";
           return false;
         }
