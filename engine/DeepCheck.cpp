@@ -76,26 +76,34 @@ void AddOnce(Problems& problems, const EngineError& e, const fs::path& fallbackF
 // Everything an open checks, by the verifier itself: the table under its primary index, then
 // each secondary index. The verifier stops at a file's first fault; the data file alone is
 // looked at again when an index or the BLOB or .VAL file stopped it before the data blocks.
-void OpenChecks(const fs::path& dbFile, const std::vector<fs::path>& xFiles, Problems& problems) {
+// Runs one of the verifier's checks; a fault becomes a problem. Anything but an EngineError
+// (out of memory, a folder that cannot be listed) is a read failure of that file.
+template <typename Check>
+bool Run(Problems& problems, const fs::path& file, Check check, std::string* failedFile = nullptr) {
   try {
-    VerifyTable(dbFile, "");
+    check();
+    return true;
   } catch (const EngineError& e) {
-    AddOnce(problems, e, dbFile);
-    if (e.File() != dbFile.string()) {
-      try {
-        VerifyDataFile(dbFile);
-      } catch (const EngineError& d) {
-        AddOnce(problems, d, dbFile);
-      }
-    }
+    AddOnce(problems, e, file);
+    if (failedFile) *failedFile = e.File();
+  } catch (const std::exception& e) {
+    AddOnce(problems,
+            EngineError(ErrorCode::ReadFailed, std::string("Cannot read file (") + e.what() + ")",
+                        file.string()),
+            file);
+    if (failedFile) *failedFile = file.string();
   }
-  for (const fs::path& x : xFiles) {
-    try {
-      VerifySecondaryIndexFile(dbFile, x);
-    } catch (const EngineError& e) {
-      AddOnce(problems, e, x);
-    }
+  return false;
+}
+
+void OpenChecks(const fs::path& dbFile, const std::vector<fs::path>& xFiles, Problems& problems) {
+  std::string failed;
+  if (!Run(
+          problems, dbFile, [&] { VerifyTable(dbFile, ""); }, &failed) &&
+      failed != dbFile.string()) {
+    Run(problems, dbFile, [&] { VerifyDataFile(dbFile); });
   }
+  for (const fs::path& x : xFiles) Run(problems, x, [&] { VerifySecondaryIndexFile(dbFile, x); });
 }
 
 // ---- The deep check's own -----------------------------------------------------------------------
