@@ -3,13 +3,20 @@
 # list against packaging/package-contents.txt, that every program finds the creator libraries
 # through its RUNPATH, and lintian (errors fail the script; warnings are listed).
 # Usage: ./scripts/package.sh [--no-install]   (--no-install: the packages are already there)
-# ZEL_PACKAGE_BUILD names the build folder (default build/package-build).
+# ZEL_PACKAGE_BUILD names an existing build folder to package from, kept with its own settings;
+# by default build/package-build, configured without tests and benchmarks.
 . "$(dirname "$0")/common.sh"
 
 [ "${1:-}" = --no-install ] || zel_install_packages
-build=${ZEL_PACKAGE_BUILD:-$ZEL_ROOT/build/package-build}
 out="$ZEL_ROOT/build/package"
-zel_build "$build" -DZEL_TESTS=OFF -DZEL_BENCH=OFF -- \
+build=${ZEL_PACKAGE_BUILD:-}
+options=""
+if [ -z "$build" ]; then
+  build="$ZEL_ROOT/build/package-build"
+  options="-DZEL_TESTS=OFF -DZEL_BENCH=OFF"
+fi
+# shellcheck disable=SC2086  # one word per option
+zel_build "$build" $options -- \
   zelutil zelutil-console zelcheck zel-demostation Files Index zel_packaging_files
 
 zel_say "Packaging into $out"
