@@ -2,6 +2,7 @@
 // beside the writer's own time for the same records. Run by benchmarks/salvage/run.sh.
 //
 //   zel_salvage_bench --dir DIR --records N    all figures for one table size
+//   zel_salvage_bench create DB N              the engine benchmark's table of N records
 //   zel_salvage_bench scan DB                  (child) salvage's reading and decoding only
 //   zel_salvage_bench salvage DB NEW.DB        (child) a whole salvage, outputs written
 #include <fcntl.h>
@@ -130,7 +131,7 @@ int Figures(const fs::path& dir, long records) {
   std::printf("cat .DB (best of 9)                  %.3f s  %.0f MiB/s\n", cat, mib / cat);
   std::printf("salvage read+decode (best of 9)      %.3f s  %.0f MiB/s\n", scan, mib / scan);
   std::printf("read+decode, fraction of cat         %.2f (median of 9 back-to-back ratios)\n",
-              1.0 / ratio);
+              ratio);
   std::printf("whole salvage to .DB+.PX+CSV (best of 3) %.3f s\n", salvage);
   std::printf("writer, same records (best of 3)     %.3f s\n", writer);
   std::printf("salvage writing (whole - read+decode) %.3f s = %.2fx the writer's time\n",
@@ -158,6 +159,10 @@ int main(int argc, char** argv) {
   try {
     const std::vector<std::string> a(argv + 1, argv + argc);
     if (a.size() == 2 && a[0] == "scan") return Scan(a[1]);
+    if (a.size() == 3 && a[0] == "create") {
+      CreateTable(a[1], Definition(true), Records(std::atol(a[2].c_str())));
+      return 0;
+    }
     if (a.size() == 3 && a[0] == "salvage") return Whole(a[1], a[2]);
     if (a.size() == 4 && a[0] == "--dir" && a[2] == "--records")
       return Figures(a[1], std::atol(a[3].c_str()));
