@@ -2,6 +2,8 @@
 // C:\ZelPos\ZelUtil.Damaged\<date-time>\<folder>\, so that nothing a technician could salvage
 // is lost. One folder per run, named by the time of the first save. The table's files are
 // touched only once this has succeeded and is on disk.
+#include <sys/statvfs.h>
+
 #include <QDateTime>
 #include <QVariant>
 #include <algorithm>
@@ -10,6 +12,8 @@
 #include <filesystem>
 #include <string>
 
+#include "engine/EngineError.h"
+#include "engine/Salvage.h"
 #include "platform/DriveMapping.h"
 #include "repair/TableFiles.h"
 #include "ui/MainScreen.h"
@@ -37,6 +41,65 @@ std::string TimeStamp(std::chrono::system_clock::time_point now) {
 bool FolderExists(const std::string& windowsPath) {
   std::error_code ec;
   return std::filesystem::is_directory(zel::platform::MapWindowsPath(windowsPath), ec);
+}
+
+// Room a salvage leaves for the repair: the replacement is about the size of the damaged table
+// (a backup generation of it), plus a margin for the indexes and the run's own files.
+constexpr std::uintmax_t kRepairMarginBytes = 16u << 20;
+
+std::string MiB(std::uintmax_t bytes) {
+  return std::to_string((bytes + (1u << 20) - 1) >> 20) + " MiB";
+}
+
+// Reads every record it can from the kept copy of the data file into Salvaged\<TABLE>.DB and
+// .csv beside it. Only standard error and the run report hear of it; a salvage that fails,
+// finds nothing or lacks room never stops the repair.
+void SalvageRecords(const std::string& kept, const std::string& folder, const std::string& table,
+                    zel::report::RepairRecord* record) {
+  namespace fs = std::filesystem;
+  const std::string name = folder + "\\" + table;
+  const fs::path source = zel::platform::MapWindowsPath(kept + table + ".DB");
+  std::error_code ec;
+  const std::uintmax_t size = fs::file_size(source, ec);
+  if (ec) return;  // no data file: nothing to salvage
+  const std::string salvaged = kept + "Salvaged\\";
+  struct statvfs vfs {};
+  if (::statvfs(zel::platform::MapWindowsPath(kept).c_str(), &vfs) == 0) {
+    const std::uintmax_t free = std::uintmax_t{vfs.f_bavail} * vfs.f_frsize;
+    const std::uintmax_t need = 3 * size + kRepairMarginBytes;
+    if (free < need) {
+      zel::repair::TellTechnician("salvage of " + name + " skipped: " + MiB(free) +
+                                  " free, the salvage and the repair need " + MiB(need));
+      return;
+    }
+  }
+  try {
+    const fs::path dir = zel::platform::MapWindowsPath(salvaged);
+    fs::create_directories(dir);
+    const auto r = zel::engine::SalvageTable(source, dir / (table + ".DB"));
+    std::string path;
+    if (r.tableWritten)
+      path = salvaged + table + ".DB";
+    else if (!r.csv.empty())
+      path = salvaged + table + ".csv";
+    zel::repair::TellTechnician(
+        "salvaged " + name + ": recovered " + std::to_string(r.recovered) + ", outside the chain " +
+        std::to_string(r.outsideChain) + ", dropped " + std::to_string(r.dropped) +
+        ", duplicated " + std::to_string(r.duplicated) + ", unreadable blocks " +
+        std::to_string(r.unreadableBlocks) + (path.empty() ? ", nothing written" : ", in " + path) +
+        (r.csvOnlyReason.empty() ? "" : " (CSV only: " + r.csvOnlyReason + ")"));
+    if (record)
+      record->salvage = zel::report::SalvageRecord{r.recovered, r.outsideChain, r.dropped,
+                                                   r.unreadableBlocks, path};
+  } catch (const zel::engine::EngineError& e) {
+    // A table replaced twice in one run was salvaged the first time.
+    if (e.Code() == zel::engine::SalvageErrorCode::OutputExists)
+      zel::repair::TellTechnician("salvage of " + name + " skipped: salvaged before in this run");
+    else
+      zel::repair::TellTechnician("salvage of " + name + " failed: " + e.what());
+  } catch (const std::exception& e) {
+    zel::repair::TellTechnician("salvage of " + name + " failed: " + e.what());
+  }
 }
 
 }  // namespace
@@ -75,6 +138,7 @@ bool TForm1::SaveDamagedFiles(const std::string& folder, const std::string& tabl
   if (saved) {
     Report.damagedFilesFolder = run;
     if (repairRecord_) repairRecord_->savedTo = target;
+    SalvageRecords(target, folder, table, repairRecord_);
   } else {
     AddLine(lst2, "Save damaged files " + folder + "\\" + table + " ....Failed");
     zel::repair::TellTechnician(folder + "\\" + table +

@@ -69,12 +69,22 @@ Json ErrorJson(const std::optional<ErrorRecord>& error) {
   return Json{{"code", OrNull(error->code)}, {"text", error->text}, {"file", error->file}};
 }
 
+Json SalvageJson(const std::optional<SalvageRecord>& salvage) {
+  if (!salvage) return nullptr;
+  return Json{{"recovered", salvage->recovered},
+              {"outsideChain", salvage->outsideChain},
+              {"dropped", salvage->dropped},
+              {"unreadableBlocks", salvage->unreadableBlocks},
+              {"path", salvage->path}};
+}
+
 Json RepairJson(const std::optional<RepairRecord>& repair) {
   if (!repair) return nullptr;
   return Json{{"kind", Name(repair->kind)},
               {"outcome", repair->usable ? "usable" : "unusable"},
               {"generation", OrNull(repair->generation)},
-              {"savedTo", OrNull(repair->savedTo)}};
+              {"savedTo", OrNull(repair->savedTo)},
+              {"salvage", SalvageJson(repair->salvage)}};
 }
 
 Json TableJson(const TableRecord& table) {

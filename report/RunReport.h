@@ -2,6 +2,7 @@
 // What one run found and did, for the technician who looks at the station afterwards: filled by
 // the run as it goes, written as JSON by ReportWriter. Plain data, no toolkit.
 #include <chrono>
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <vector>
@@ -57,6 +58,15 @@ enum class RepairKind {
   Restore    // replaced by a shift backup generation
 };
 
+// What salvage read from a table's data file before a repair deleted it.
+struct SalvageRecord {
+  std::uint64_t recovered = 0;         // records in the salvaged table and its CSV
+  std::uint64_t outsideChain = 0;      // records of valid blocks outside the chain (.outside.csv)
+  std::uint64_t dropped = 0;           // records whose fields could not be decoded
+  std::uint64_t unreadableBlocks = 0;  // blocks with nothing readable
+  std::string path;  // Windows path of the salvaged .DB, or of the .csv when only that was made
+};
+
 // The repair of one table. New facts about a repair go here as further members, each with a
 // default that means "not done", and a line in the writer.
 struct RepairRecord {
@@ -64,6 +74,7 @@ struct RepairRecord {
   bool usable = false;                    // the outcome: the table usable afterwards
   std::optional<std::string> generation;  // the backup generation restored from
   std::optional<std::string> savedTo;     // where the damaged files were kept (Windows folder)
+  std::optional<SalvageRecord> salvage;   // the records salvaged from the data file, if any
 };
 
 struct TableRecord {
