@@ -298,7 +298,7 @@ class ReportRunTest : public QObject {
         return key == QString(e.folder) + "\\" + e.table;
       });
       const QJsonObject repair = table["repair"].toObject();
-      QCOMPARE(Keys(repair), Sorted({"kind", "outcome", "generation", "savedTo"}));
+      QCOMPARE(Keys(repair), Sorted({"kind", "outcome", "generation", "savedTo", "salvage"}));
       QCOMPARE(repair["kind"].toString(), e.kind);
       QCOMPARE(repair["outcome"].toString(), "usable");
       if (e.generation)

@@ -119,6 +119,9 @@ class ReportWriterTest : public QObject {
     restored.repair->usable = true;
     restored.repair->generation = "3";
     restored.repair->savedTo = "C:\\ZelPos\\ZelUtil.Damaged\\20261210-080600\\PERMDATA\\";
+    restored.repair->salvage = zr::SalvageRecord{
+        118, 28, 2, 1,
+        "C:\\ZelPos\\ZelUtil.Damaged\\20261210-080600\\PERMDATA\\Salvaged\\DRIVERS.DB"};
     zr::TableRecord renewed{
         "TEMPDATA", "PUMPSALE", {{"", true, std::nullopt}}, zr::RepairRecord{}, false};
     renewed.repair->kind = zr::RepairKind::NewEmpty;
@@ -187,10 +190,19 @@ class ReportWriterTest : public QObject {
     QCOMPARE(error["file"].toString(), "C:\\ZELPOS\\PERMDATA\\DRIVERS.DB");
     QVERIFY(indexes[1]["error"].toObject()["code"].isNull());  // not an engine error
     const QJsonObject repair = first["repair"].toObject();
-    QCOMPARE(Keys(repair), Sorted({"kind", "outcome", "generation", "savedTo"}));
+    QCOMPARE(Keys(repair), Sorted({"kind", "outcome", "generation", "savedTo", "salvage"}));
     QCOMPARE(repair["kind"].toString(), "restore");
     QCOMPARE(repair["outcome"].toString(), "usable");
     QCOMPARE(repair["generation"].toString(), "3");
+    const QJsonObject salvage = repair["salvage"].toObject();
+    QCOMPARE(Keys(salvage),
+             Sorted({"recovered", "outsideChain", "dropped", "unreadableBlocks", "path"}));
+    QCOMPARE(salvage["recovered"].toInt(), 118);
+    QCOMPARE(salvage["outsideChain"].toInt(), 28);
+    QCOMPARE(salvage["dropped"].toInt(), 2);
+    QCOMPARE(salvage["unreadableBlocks"].toInt(), 1);
+    QCOMPARE(salvage["path"].toString(),
+             "C:\\ZelPos\\ZelUtil.Damaged\\20261210-080600\\PERMDATA\\Salvaged\\DRIVERS.DB");
     QCOMPARE(repair["savedTo"].toString(),
              "C:\\ZelPos\\ZelUtil.Damaged\\20261210-080600\\PERMDATA\\");
 
@@ -200,6 +212,7 @@ class ReportWriterTest : public QObject {
     QCOMPARE(second["repair"]["outcome"].toString(), "unusable");
     QCOMPARE(second["repair"]["generation"].type(), QJsonValue::Null);
     QCOMPARE(second["repair"]["savedTo"].type(), QJsonValue::Null);
+    QCOMPARE(second["repair"]["salvage"].type(), QJsonValue::Null);
 
     const QJsonObject third = tables[2].toObject();
     QCOMPARE(third["skipped"].toBool(), true);

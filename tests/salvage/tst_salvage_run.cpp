@@ -1,0 +1,119 @@
+// A whole console run on a demo station where a transient table and a kept table have each lost
+// a data block: before the repairs replace them, their records are salvaged into
+// ZelUtil.Damaged\<run>\<FOLDER>\Salvaged, counted on standard error and in the run report.
+#include <QDir>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QtTest>
+#include <sstream>
+
+#include "platform/DriveMapping.h"
+#include "tests/salvage/SalvageFixtures.h"
+#include "tools/demostation/DemoStation.h"
+
+using namespace salvagetest;
+
+namespace {
+
+QString Host(const QString& prefix, const std::string& windowsPath) {
+  qputenv("WINEPREFIX", prefix.toLocal8Bit());
+  return QString::fromStdString(zel::platform::MapWindowsPath(windowsPath).string());
+}
+
+QString DataFile(const QString& prefix, const QString& folder, const QString& table) {
+  const QDir dir(Host(prefix, "C:\\ZelPos\\" + folder.toStdString()));
+  for (const QString& name : dir.entryList(QDir::Files))
+    if (name.compare(table + ".DB", Qt::CaseInsensitive) == 0) return dir.filePath(name);
+  return {};
+}
+
+}  // namespace
+
+class TestSalvageRun : public QObject {
+  Q_OBJECT
+
+ private slots:
+  void repairsSalvageFirst();
+};
+
+void TestSalvageRun::repairsSalvageFirst() {
+  QTemporaryDir prefix;
+  zel::demostation::StationOptions options;
+  options.prefix = prefix.path().toStdString();
+  options.scale = 40;
+  std::ostringstream progress;
+  zel::demostation::BuildStation(options, progress);
+
+  struct Damaged {
+    QString folder, table;
+    QList<QByteArray> expected;
+    int lost = 0;
+  };
+  QList<Damaged> damaged{{"TEMPDATA", "PUMPSALE", {}, 0}, {"PERMDATA", "DRIVERS", {}, 0}};
+  for (Damaged& d : damaged) {
+    const QString db = DataFile(prefix.path(), d.folder, d.table);
+    QVERIFY2(!db.isEmpty(), qPrintable(d.table));
+    const px::Header h = HeaderOf(db);
+    QVERIFY2(h.fileBlocks >= 2, qPrintable(d.table + " needs two blocks at this scale"));
+    d.expected = ChainRecords(db);
+    const QList<QByteArray> lost = BlockRecords(enginetest::Read(db), h, 2);
+    d.lost = lost.size();
+    for (const auto& r : lost) d.expected.removeOne(r);
+    FillBlock(db, 2, '\xA5');
+  }
+
+  QProcess console;
+  QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+  env.insert("WINEPREFIX", prefix.path());
+  env.remove("DISPLAY");
+  env.remove("WAYLAND_DISPLAY");
+  env.insert("DBUS_SYSTEM_BUS_ADDRESS", "unix:path=" + prefix.path() + "/no-system-bus");
+  console.setProcessEnvironment(env);
+  console.start(ZEL_CONSOLE, {"--yes", "--simulate-power-off"});
+  console.closeWriteChannel();
+  QVERIFY(console.waitForFinished(240000));
+  const QString err = QString::fromUtf8(console.readAllStandardError());
+  const QString out = QString::fromUtf8(console.readAllStandardOutput());
+  QVERIFY2(console.exitCode() == 0, qPrintable(out.right(1500) + err));
+  QVERIFY2(!out.contains("salvage", Qt::CaseInsensitive), "the screen stays as it was");
+
+  const QDir reports(Host(prefix.path(), "C:\\ZelPos\\ZelUtil.Reports"));
+  const QStringList files = reports.entryList({"*.json"}, QDir::Files);
+  QCOMPARE(files.size(), 1);
+  QFile reportFile(reports.filePath(files[0]));
+  QVERIFY(reportFile.open(QIODevice::ReadOnly));
+  const QJsonObject report = QJsonDocument::fromJson(reportFile.readAll()).object();
+  const QString run = report["damagedFilesFolder"].toString();
+  QVERIFY(!run.isEmpty());
+
+  for (const Damaged& d : damaged) {
+    const QString name = d.folder + "\\" + d.table;
+    QJsonObject repair;
+    for (const QJsonValue t : report["tables"].toArray())
+      if (t["folder"].toString().compare(d.folder, Qt::CaseInsensitive) == 0 &&
+          t["table"].toString() == d.table)
+        repair = t["repair"].toObject();
+    QVERIFY2(!repair.isEmpty(), qPrintable(name + " was not repaired"));
+    const QJsonObject salvage = repair["salvage"].toObject();
+    QVERIFY2(!salvage.isEmpty(), qPrintable(name + ": no salvage in the report\n" + err));
+    const QString salvagedDb = run + d.folder + "\\Salvaged\\" + d.table + ".DB";
+    QCOMPARE(salvage["path"].toString(), salvagedDb);
+    QCOMPARE(salvage["recovered"].toInt(), d.expected.size());
+    QCOMPARE(salvage["unreadableBlocks"].toInt(), 1);
+    QCOMPARE(salvage["dropped"].toInt(), 0);
+    const QString host = Host(prefix.path(), salvagedDb.toStdString());
+    QCOMPARE(ChainRecords(host), d.expected);
+    QCOMPARE(CsvRows(Host(prefix.path(),
+                          (run + d.folder + "\\Salvaged\\" + d.table + ".csv").toStdString()))
+                 .size(),
+             d.expected.size());
+    QVERIFY2(err.contains("salvaged " + name + ": recovered " + QString::number(d.expected.size())),
+             qPrintable(err));
+  }
+}
+
+QTEST_GUILESS_MAIN(TestSalvageRun)
+#include "tst_salvage_run.moc"
