@@ -5,7 +5,6 @@
 #include <compare>
 #include <cstddef>
 #include <filesystem>
-#include <string>
 #include <vector>
 
 namespace zel::platform {
@@ -48,27 +47,9 @@ std::size_t OpenFilesScanCount();
 
 namespace zel::platform {
 
-// Who is using a file, for a technician to see. Each function looks at other processes only
-// and skips what it cannot read (another user's process, one that has just ended).
-
-// PIDs of the processes that hold a lock on the file: the classic fcntl lock the probe above
-// finds (its owner is known), then the locks /proc/locks lists for the file (flock and any
-// other). Open-file-description locks name no process; their holders show in
-// ProcessesWithFileOpen instead.
-std::vector<int> LockHolders(const std::filesystem::path& file);
-
-// PIDs of the processes that have the file (the same device and inode) open, from
-// /proc/<pid>/fd.
-std::vector<int> ProcessesWithFileOpen(const std::filesystem::path& file);
-
-// The process's command line from /proc/<pid>/cmdline, arguments separated by spaces; a process
-// without one (a kernel thread, a zombie) shows as its name in brackets. Empty when the process
-// is gone.
-std::string ProcessCommandLine(int pid);
-
 // True when the process is a wineserver. Wine takes a Windows program's file locks as POSIX
 // locks on the wineserver's own descriptor, so the lock's owner is the wineserver, not the
 // program.
-bool IsWineserver(int pid);
+bool IsWineserver(long pid);
 
 }  // namespace zel::platform

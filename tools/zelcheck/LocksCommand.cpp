@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "platform/DriveMapping.h"
+#include "platform/posix/FileHolders.h"
 #include "platform/posix/FileLockProbe.h"
 #include "tools/zelcheck/ExitStatus.h"
 #include "tools/zelcheck/JsonOutput.h"
@@ -33,7 +34,7 @@ bool IsLockFileName(const std::string& name) {
 }
 
 struct Holder {
-  int pid = 0;
+  long pid = 0;
   std::string command;
   bool wineserver = false;
 };
@@ -45,26 +46,6 @@ struct LockFile {
   bool held = false;
   std::optional<Holder> holder;
 };
-
-// The process to name: a lock's owner first, else one that has the file open; among those, a
-// Windows program rather than the wineserver that keeps a copy of every descriptor it has. A
-// flock lock names the process that took it, which may have ended and left the lock to its
-// children; they show among those that have the file open.
-std::optional<Holder> FindHolder(const fs::path& file) {
-  for (const bool locks : {true, false}) {
-    const std::vector<int> pids =
-        locks ? zel::platform::LockHolders(file) : zel::platform::ProcessesWithFileOpen(file);
-    std::optional<Holder> found;
-    for (const int pid : pids) {
-      Holder h{pid, zel::platform::ProcessCommandLine(pid), zel::platform::IsWineserver(pid)};
-      if (h.command.empty()) continue;  // ended meanwhile
-      if (!found || (found->wineserver && !h.wineserver)) found = h;
-      if (locks) break;
-    }
-    if (found) return found;
-  }
-  return std::nullopt;
-}
 
 // A command line on one line: control characters (a newline in an argument) as spaces.
 std::string OneLine(std::string text) {
@@ -106,13 +87,19 @@ int RunLocks(const Options& options) {
             [](const LockFile& a, const LockFile& b) { return a.path < b.path; });
 
   // The run's test before a deletion: a lock another process holds, or its descriptor of the
-  // file. One scan of the open files serves every lock file.
+  // file. One scan of the open files serves every lock file; the holder is named as the run
+  // names it.
   const auto openFiles = zel::platform::OpenFilesSnapshot::Take();
+  std::optional<zel::platform::FileHolders> holders;  // looked at once, when a file is held
   for (LockFile& f : files) {
     struct stat st {};
     if (::stat(f.hostPath.c_str(), &st) == 0) f.size = static_cast<unsigned long long>(st.st_size);
     f.held = zel::platform::IsLockedByOtherProcess(f.hostPath) || openFiles.IsOpen(f.hostPath);
-    if (f.held) f.holder = FindHolder(f.hostPath);
+    if (!f.held) continue;
+    if (!holders) holders = zel::platform::FileHolders::Take();
+    const auto holder = holders->HolderOf(f.hostPath);
+    if (holder && !holder->command.empty())  // empty: the process has ended since
+      f.holder = Holder{holder->pid, holder->command, zel::platform::IsWineserver(holder->pid)};
   }
 
   if (options.json) {
