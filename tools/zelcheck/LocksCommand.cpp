@@ -121,7 +121,8 @@ int RunLocks(const Options& options) {
     if (!f.held) {
       std::cout << "stale\n";
     } else if (!f.holder) {
-      std::cout << "held by a process this user cannot see\n";
+      std::cout
+          << "held by a process that cannot be named (another user's, or one that has ended)\n";
     } else {
       std::cout << "held by " << f.holder->pid << " " << OneLine(f.holder->command);
       if (f.holder->wineserver)
