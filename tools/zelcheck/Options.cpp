@@ -16,6 +16,7 @@ struct ModeOption {
 const ModeOption kModeOptions[] = {
     {"--info",    Mode::Info,    "table"},
     {"--locks",   Mode::Locks,   "folder"},
+    {"--salvage", Mode::Salvage, "table"},
     {"--version", Mode::Version, ""},
     {"--help",    Mode::Help,    ""},
     {"-h",        Mode::Help,    ""},
@@ -36,6 +37,10 @@ const Setting kSettings[] = {
      [](Options& o, const std::string& v) { o.indexes.push_back(v); }},
     {"--json", "", {Mode::Verify, Mode::Locks},
      [](Options& o, const std::string&) { o.json = true; }},
+    {"--to", "the new table's path", {Mode::Salvage},
+     [](Options& o, const std::string& v) { o.salvageTo = v; }},
+    {"--like", "a healthy table of the same kind", {Mode::Salvage},
+     [](Options& o, const std::string& v) { o.like = v; }},
 };
 // clang-format on
 
@@ -121,6 +126,7 @@ void PrintUsage(std::ostream& out) {
   out << "Usage: zelcheck [--json] TABLE.DB [--index NAME]...\n"
          "       zelcheck --info TABLE.DB\n"
          "       zelcheck [--json] --locks FOLDER\n"
+         "       zelcheck --salvage DAMAGED.DB --to NEW.DB [--like TEMPLATE.DB]\n"
          "       zelcheck --version | --help\n"
          "\n"
          "Checks a Paradox table the way the table engine opens it: first under its primary\n"
@@ -132,9 +138,15 @@ void PrintUsage(std::ostream& out) {
          "*.LCK, PDOXUSRS.NET, PARADOX.NET) with their size, whether a live process holds a lock\n"
          "on each or has it open (then it is in use; else it is stale), and which process.\n"
          "--json prints the same facts as one JSON document.\n"
+         "--salvage reads every record it can from a damaged table (all blocks, not only the\n"
+         "chain) into NEW.DB (+ .PX) and NEW.csv, deleted records of free blocks into\n"
+         "NEW.outside.csv, and prints the counts; it never overwrites NEW.DB. --like takes the\n"
+         "structure from a healthy table of the same kind when the damaged header is unreadable.\n"
+         "Exit 0 output written, 1 the table had records and none could be read, 2 bad arguments.\n"
          "\n"
          "TABLE.DB and FOLDER are host paths; a Windows path such as C:\\ZELPOS\\TEMPDATA\\X.DB\n"
-         "is mapped into $WINEPREFIX/drive_c. Nothing is written and no lock files are made.\n"
+         "is mapped into $WINEPREFIX/drive_c. Only --salvage writes (its new files); no lock\n"
+         "files are made.\n"
          "\n"
          "Exit status: 0 all usable, 1 a table or index is unusable,\n"
          "2 bad arguments or a file or folder that cannot be read.\n";

@@ -7,9 +7,10 @@
 namespace zel::zelcheck {
 
 enum class Mode {
-  Verify,  // TABLE.DB [--index NAME]...: the default
-  Info,    // --info TABLE.DB
-  Locks,   // --locks FOLDER
+  Verify,   // TABLE.DB [--index NAME]...: the default
+  Info,     // --info TABLE.DB
+  Locks,    // --locks FOLDER
+  Salvage,  // --salvage DAMAGED.DB --to NEW.DB [--like TEMPLATE.DB]
   Version,
   Help,
 };
@@ -20,6 +21,8 @@ struct Options {
   std::string target;                // the table or folder named on the command line
   std::vector<std::string> indexes;  // --index NAME
   bool json = false;                 // --json: one JSON document on stdout instead of lines
+  std::string salvageTo;             // --to NEW.DB: where --salvage writes
+  std::string like;                  // --like TEMPLATE.DB: the structure for --salvage
 };
 
 // Reads the arguments (without the program name). On bad use returns false with `error` saying

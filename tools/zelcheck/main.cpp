@@ -9,6 +9,7 @@
 #include "tools/zelcheck/InfoCommand.h"
 #include "tools/zelcheck/LocksCommand.h"
 #include "tools/zelcheck/Options.h"
+#include "tools/zelcheck/SalvageCommand.h"
 #include "tools/zelcheck/VerifyCommand.h"
 #include "zel/Version.h"
 
@@ -34,6 +35,8 @@ int main(int argc, char** argv) {
       return RunInfo(options);
     case Mode::Locks:
       return RunLocks(options);
+    case Mode::Salvage:
+      return RunSalvage(options);
   }
   return kBadUse;
 }

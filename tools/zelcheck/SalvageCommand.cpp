@@ -1,0 +1,74 @@
+#include "tools/zelcheck/SalvageCommand.h"
+
+#include <iostream>
+#include <string>
+
+#include "engine/EngineError.h"
+#include "engine/Salvage.h"
+#include "tools/zelcheck/ExitStatus.h"
+#include "tools/zelcheck/TargetPaths.h"
+
+namespace zel::zelcheck {
+
+int RunSalvage(const Options& options) {
+  namespace fs = std::filesystem;
+  using zel::engine::EngineError;
+  const fs::path damaged = HostPath(options.target);
+  std::string why;
+  if (!ReadableFile(damaged, why)) {
+    std::cerr << "zelcheck: cannot read " << damaged.string() << ": " << why << "\n";
+    return kBadUse;
+  }
+  if (options.salvageTo.empty()) {
+    std::cerr << "zelcheck: --salvage needs --to NEW.DB (see zelcheck --help)\n";
+    return kBadUse;
+  }
+  const fs::path newDb = HostPath(options.salvageTo);
+  zel::engine::SalvageOptions salvage;
+  if (!options.like.empty()) {
+    salvage.like = HostPath(options.like);
+    if (!ReadableFile(salvage.like, why)) {
+      std::cerr << "zelcheck: cannot read " << salvage.like.string() << ": " << why << "\n";
+      return kBadUse;
+    }
+  }
+  std::error_code ec;
+  if (fs::equivalent(damaged, newDb, ec)) {
+    std::cerr << "zelcheck: the new table must not be the damaged one\n";
+    return kBadUse;
+  }
+
+  zel::engine::SalvageReport r;
+  try {
+    r = zel::engine::SalvageTable(damaged, newDb, salvage);
+  } catch (const EngineError& e) {
+    std::cerr << "zelcheck: " << e.what() << "\n";
+    const bool badUse = e.Code() == zel::engine::SalvageErrorCode::OutputExists ||
+                        e.Code() == zel::engine::ErrorCode::WriteFailed ||
+                        (!salvage.like.empty() && e.File() == salvage.like.string());
+    return badUse ? kBadUse : kUnusable;
+  }
+
+  if (!r.headerReadable) {
+    std::cout << "header unreadable (" << r.headerProblem << "); structure taken from "
+              << salvage.like.string() << "\n";
+  }
+  std::cout << "recovered:          " << r.recovered << "\n"
+            << "outside the chain:  " << r.outsideChain << "\n"
+            << "dropped:            " << r.dropped << "\n"
+            << "duplicated:         " << r.duplicated << "\n"
+            << "unreadable blocks:  " << r.unreadableBlocks << " of " << r.blocksInFile << "\n";
+  if (r.recovered == 0 && r.hadRecords) {
+    std::cout << "no record could be read; nothing written"
+              << (r.outsideCsv.empty() ? "" : " but " + r.outsideCsv.string()) << "\n";
+    return kUnusable;
+  }
+  if (r.tableWritten) std::cout << "table: " << r.table.string() << "\n";
+  if (!r.csvOnlyReason.empty())
+    std::cout << "table not written (" << r.csvOnlyReason << "); records in the CSV only\n";
+  std::cout << "csv:   " << r.csv.string() << "\n";
+  if (!r.outsideCsv.empty()) std::cout << "outside the chain: " << r.outsideCsv.string() << "\n";
+  return kUsable;
+}
+
+}  // namespace zel::zelcheck
