@@ -1,7 +1,8 @@
 #!/bin/sh
 # Builds the Debian package build/package/zelutil_<version>_amd64.deb and checks it: its file
 # list against packaging/package-contents.txt, that every program finds the creator libraries
-# through its RUNPATH, and lintian (errors fail the script; warnings are listed).
+# through its RUNPATH (packaging/check-tree.sh), and lintian (errors fail the script; warnings
+# are listed).
 # Usage: ./scripts/package.sh [--no-install]   (--no-install: the packages are already there)
 # ZEL_PACKAGE_BUILD names an existing build folder to package from, kept with its own settings;
 # by default build/package-build, configured without tests and benchmarks.
@@ -27,35 +28,11 @@ rm -f "$deb"
 (cd "$build" && zel_as_user cpack -G DEB -B "$out" --config CPackConfig.cmake) >&2
 [ -f "$deb" ] || zel_die "cpack did not make $deb"
 
-zel_say "Checking the file list of $deb"
-expected=$(grep -v '^#' "$ZEL_ROOT/packaging/package-contents.txt" | sort)
-actual=$(dpkg-deb -c "$deb" | awk '$1 !~ /^d/ { print $6 }' | sort)
-if [ "$expected" != "$actual" ]; then
-  printf '%s\n' "$expected" >"$out/contents.expected"
-  printf '%s\n' "$actual" >"$out/contents.actual"
-  diff -u "$out/contents.expected" "$out/contents.actual" >&2 || true
-  zel_die "$deb does not hold what packaging/package-contents.txt lists (diff above)"
-fi
-
-zel_say "Checking that the programs find the creator libraries through RUNPATH"
+zel_say "Checking the file list of $deb and the programs' RUNPATH"
 tree=$(mktemp -d "${TMPDIR:-/tmp}/zelutil-package.XXXXXX")
 trap 'rm -rf "$tree"' EXIT
 dpkg-deb -x "$deb" "$tree"
-for program in "$tree"/usr/bin/*; do
-  needed=$(readelf -d "$program" | sed -n 's/.*(NEEDED).*\[\(lib\(Files\|Index\)\.so\)\]/\1/p')
-  [ -n "$needed" ] || continue
-  runpath=$(readelf -d "$program" | sed -n 's/.*(RUNPATH).*\[\(.*\)\]/\1/p')
-  [ -n "$runpath" ] || zel_die "$(basename "$program") needs $needed but has no RUNPATH"
-  for lib in $needed; do
-    found=""
-    for dir in $(printf '%s' "$runpath" | tr ':' ' '); do
-      dir=$(printf '%s' "$dir" | sed "s|\\\$ORIGIN|$(dirname "$program")|")
-      [ -f "$dir/$lib" ] && found="$dir/$lib"
-    done
-    [ -n "$found" ] || zel_die "$(basename "$program"): $lib not found through RUNPATH $runpath"
-    printf '  %s: %s through RUNPATH %s\n' "$(basename "$program")" "$lib" "$runpath" >&2
-  done
-done
+sh "$ZEL_ROOT/packaging/check-tree.sh" "$tree" "$ZEL_ROOT/packaging/package-contents.txt" >&2
 
 zel_say "lintian $deb"
 status=0
