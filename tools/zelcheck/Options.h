@@ -10,6 +10,7 @@ enum class Mode {
   Verify,   // TABLE.DB [--index NAME]...: the default
   Info,     // --info TABLE.DB
   Locks,    // --locks FOLDER
+  Deep,     // --deep TABLE.DB: the deep check
   Salvage,  // --salvage DAMAGED.DB --to NEW.DB [--like TEMPLATE.DB]
   Version,
   Help,

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "tools/zelcheck/DeepCommand.h"
 #include "tools/zelcheck/ExitStatus.h"
 #include "tools/zelcheck/InfoCommand.h"
 #include "tools/zelcheck/LocksCommand.h"
@@ -35,6 +36,8 @@ int main(int argc, char** argv) {
       return RunInfo(options);
     case Mode::Locks:
       return RunLocks(options);
+    case Mode::Deep:
+      return RunDeep(options);
     case Mode::Salvage:
       return RunSalvage(options);
   }
