@@ -74,6 +74,8 @@ class TestSalvage : public QObject {
   void neverOverwrites();
   void nothingReadableWritesNothing();
   void damagedFilesAreOnlyRead();
+  void hostileFilesWithTemplate_data();
+  void hostileFilesWithTemplate();
 };
 
 void TestSalvage::damage_data() {
@@ -406,6 +408,40 @@ void TestSalvage::damagedFilesAreOnlyRead() {
   const SalvageReport r = SalvageTable(db.toStdString(), (tmp.path() + "/NEW.DB").toStdString());
   QCOMPARE(r.recovered, 196u);
   QCOMPARE(Read(db), before);
+}
+
+void TestSalvage::hostileFilesWithTemplate_data() {
+  QTest::addColumn<QByteArray>("bytes");
+  QByteArray noise(64 * 1024, '\0');
+  std::uint32_t x = 12345;
+  for (auto& c : noise) {
+    x = x * 1103515245u + 12345u;
+    c = static_cast<char>(x >> 24);
+  }
+  QTest::newRow("empty file") << QByteArray();
+  QTest::newRow("shorter than a header") << QByteArray(100, '\x7F');
+  QTest::newRow("random bytes") << noise;
+  QByteArray links(16 * 1024, '\0');
+  for (int at = 0; at + 6 <= links.size(); at += 512) {
+    links[at] = '\x01';      // every 512 bytes a block header linking to block 1
+    links[at + 4] = '\x00';  // one record
+  }
+  QTest::newRow("block headers everywhere") << links;
+}
+
+// Files that are no table at all, salvaged under a template: no crash, nothing invented.
+void TestSalvage::hostileFilesWithTemplate() {
+  QFETCH(QByteArray, bytes);
+  QTemporaryDir tmp;
+  const QString like = MadeOrders(tmp.path());
+  Write(tmp.path() + "/HOSTILE.DB", bytes);
+  SalvageOptions o;
+  o.like = like.toStdString();
+  const SalvageReport r = SalvageTable((tmp.path() + "/HOSTILE.DB").toStdString(),
+                                       (tmp.path() + "/NEW.DB").toStdString(), o);
+  QCOMPARE(r.recovered, 0u);
+  QCOMPARE(r.outsideChain, 0u);
+  QVERIFY(!r.headerReadable);
 }
 
 QTEST_GUILESS_MAIN(TestSalvage)
