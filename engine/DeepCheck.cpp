@@ -185,7 +185,7 @@ void DeepChecks(const fs::path& dbFile, const TableFiles& files, const DeepCheck
   std::unique_ptr<deep::BlobFile> mb;
   if (!blobFields.empty() && files.mb) {
     try {
-      mb = std::make_unique<deep::BlobFile>(*files.mb, s.found);
+      mb = std::make_unique<deep::BlobFile>(*files.mb, s.found, s.fallback);
     } catch (const EngineError& e) {
       s.fallback.Add(e.Code(), files.mb->string(), 0, 0, e.Message());
     }

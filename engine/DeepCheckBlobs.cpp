@@ -28,7 +28,7 @@ std::string Off(std::uint64_t v) {
 
 }  // namespace
 
-BlobFile::BlobFile(const std::filesystem::path& path, Problems& problems)
+BlobFile::BlobFile(const std::filesystem::path& path, Problems& problems, Problems& fallback)
     : file_(std::make_unique<ReadOnlyFile>(path)),
       starts_(static_cast<std::size_t>(kAddressable / kUnit / 64), 0) {
   const std::string name = file_->Name();
@@ -36,7 +36,7 @@ BlobFile::BlobFile(const std::filesystem::path& path, Problems& problems)
   std::uint8_t head[3] = {};
   if (file_->ReadAt(0, head, sizeof head) < sizeof head || head[0] != kTypeHeader ||
       px::Le16(head + 1) == 0 || size < kUnit) {
-    problems.Add(ErrorCode::CorruptBlobFile, name, 0, 0,
+    fallback.Add(ErrorCode::CorruptBlobFile, name, 0, 0,
                  With(kTextCorruptBlob, "no valid header block"));
     return;
   }

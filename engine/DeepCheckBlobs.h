@@ -17,8 +17,9 @@ namespace zel::engine::deep {
 
 class BlobFile {
  public:
-  // Opens the .MB at `path` and walks its blocks, adding what is wrong with it to `problems`.
-  BlobFile(const std::filesystem::path& path, Problems& problems);
+  // Opens the .MB at `path` and walks its blocks, adding what is wrong with it to `problems`;
+  // a missing header block, which the open reports too, goes to `fallback`.
+  BlobFile(const std::filesystem::path& path, Problems& problems, Problems& fallback);
 
   // Checks the descriptor at the end of a BLOB field of `fieldBytes` bytes. False with the fault
   // in `why`; `intoFile` tells whether the value lies in the .MB rather than in the leader.
