@@ -459,7 +459,27 @@ class Salvager {
   // Counts the records that decode in every block of the order and, for a keyed table, keeps
   // their keys and places (not the records).
   void CheckRecords() {
+    // With the chain intact nothing joins it, so keys matter only if they fail to ascend along
+    // it: a first pass compares neighbours and keeps no keys.
+    const bool light = keyed_ && report_.chainIntact;
+    CheckBlocks(!light);
+    if (light && !chainAscending_) {
+      for (std::uint32_t b : order_) meta_[b].valid = 0;
+      chainAscending_ = true;
+      CheckBlocks(true);
+    }
+  }
+
+  void CheckBlocks(bool keepKeys) {
     BlockReader reader(file_, layout_);
+    std::vector<std::uint8_t> lastKey(keyBytes_);
+    bool haveLast = false;
+    if (keepKeys && keyed_) {
+      std::uint64_t most = 0;
+      for (std::uint32_t b : order_) most += meta_[b].count;
+      keys_.reserve(static_cast<std::size_t>(most) * keyBytes_);
+      ranks_.reserve(static_cast<std::size_t>(most));
+    }
     for (std::uint32_t b : order_) {
       BlockMeta& m = meta_[b];
       std::size_t avail = 0;
@@ -469,13 +489,15 @@ class Salvager {
         if (!Valid(rec)) continue;
         ++m.valid;
         if (!keyed_) continue;
+        if (m.role == Role::Chain) {
+          if (haveLast && std::memcmp(lastKey.data(), rec, keyBytes_) >= 0) chainAscending_ = false;
+          std::memcpy(lastKey.data(), rec, keyBytes_);
+          haveLast = true;
+        }
+        if (!keepKeys) continue;
         const auto entry = static_cast<std::int64_t>(ranks_.size());
         if (m.lastEntry >= 0 && std::memcmp(Key(m.lastEntry), rec, keyBytes_) >= 0)
           m.unordered = true;
-        if (m.role == Role::Chain && lastChainEntry_ >= 0 &&
-            std::memcmp(Key(lastChainEntry_), rec, keyBytes_) >= 0)
-          chainAscending_ = false;
-        if (m.role == Role::Chain) lastChainEntry_ = entry;
         keys_.insert(keys_.end(), rec, rec + keyBytes_);
         ranks_.push_back((m.order << kSlotBits) | i);
         if (m.firstEntry < 0) m.firstEntry = entry;
@@ -746,7 +768,6 @@ class Salvager {
   std::uint64_t chainRecords_ = 0;
   std::vector<std::uint8_t> keys_;
   std::vector<std::uint32_t> ranks_;
-  std::int64_t lastChainEntry_ = -1;
   bool chainAscending_ = true;
   std::vector<std::uint32_t> duplicates_;
 };

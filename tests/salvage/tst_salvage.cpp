@@ -74,6 +74,7 @@ class TestSalvage : public QObject {
   void neverOverwrites();
   void nothingReadableWritesNothing();
   void damagedFilesAreOnlyRead();
+  void repeatedKeyInIntactChain();
   void hostileFilesWithTemplate_data();
   void hostileFilesWithTemplate();
 };
@@ -408,6 +409,25 @@ void TestSalvage::damagedFilesAreOnlyRead() {
   const SalvageReport r = SalvageTable(db.toStdString(), (tmp.path() + "/NEW.DB").toStdString());
   QCOMPARE(r.recovered, 196u);
   QCOMPARE(Read(db), before);
+}
+
+// The chain is whole, but a record of block 2 repeats the key (and bytes) of the one before it:
+// the repeat is counted as duplicated, every other record comes back.
+void TestSalvage::repeatedKeyInIntactChain() {
+  QTemporaryDir tmp;
+  const QString db = MadeOrders(tmp.path());
+  const px::Header h = HeaderOf(db);
+  QList<QByteArray> expected = ChainRecords(db);
+  QByteArray file = Read(db);
+  const int first = BlockOffset(h, 2) + 6;
+  expected.removeOne(file.mid(first + h.recordSize, h.recordSize));
+  file.replace(first + h.recordSize, h.recordSize, file.mid(first, h.recordSize));
+  Write(db, file);
+  const SalvageReport r = SalvageTable(db.toStdString(), (tmp.path() + "/NEW.DB").toStdString());
+  QVERIFY(r.chainIntact);
+  QCOMPARE(r.duplicated, 1u);
+  QCOMPARE(r.recovered, 223u);
+  QCOMPARE(ChainRecords(tmp.path() + "/NEW.DB"), expected);
 }
 
 void TestSalvage::hostileFilesWithTemplate_data() {
