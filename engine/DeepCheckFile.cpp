@@ -65,8 +65,10 @@ bool ReadHeader(const ReadOnlyFile& file, px::Header& header, std::string& probl
 }
 
 namespace {
-constexpr std::size_t kWindowBytes = 1 << 20;
-}
+// A quarter MiB: few page faults for a fresh buffer, and the window stays in the L2 cache
+// between the read and the checks.
+constexpr std::size_t kWindowBytes = 256 << 10;
+}  // namespace
 
 ChainScan::ChainScan(const ReadOnlyFile& file, const px::Header& header)
     : file_(file), h_(header), blockSize_(header.BlockSize()), seen_(65536 / 64, 0) {
