@@ -73,8 +73,8 @@ void SalvageRecords(const std::string& kept, const std::string& folder, const st
       return;
     }
   }
+  const fs::path dir = zel::platform::MapWindowsPath(salvaged);
   try {
-    const fs::path dir = zel::platform::MapWindowsPath(salvaged);
     fs::create_directories(dir);
     const auto r = zel::engine::SalvageTable(source, dir / (table + ".DB"));
     std::string path;
@@ -100,6 +100,7 @@ void SalvageRecords(const std::string& kept, const std::string& folder, const st
   } catch (const std::exception& e) {
     zel::repair::TellTechnician("salvage of " + name + " failed: " + e.what());
   }
+  fs::remove(dir, ec);  // only when the salvage left it empty
 }
 
 }  // namespace
