@@ -72,7 +72,7 @@ struct TableRef {
   const char* table;
 };
 constexpr TableRef kRestored{"PERMDATA", "ATTEND"};    // .DB header wrecked, kept table
-constexpr TableRef kReplaced{"TEMPDATA", "PUMPSALE"};  // .DB header wrecked, transient table
+constexpr TableRef kReplaced{"TEMPDATA", "PUMPSALE"};  // .DB cut short, transient table: salvaged
 constexpr TableRef kReindexed{"PERMDATA", "STOCK"};    // its named index lost, data sound
 
 enum class Front { Console, Window };
@@ -559,6 +559,12 @@ class FaultSweepTest : public QObject {
                                   destructiveLines[k + 1] - destructiveLines[k] > 1);
     const fs::path drive = prefix / "drive_c";
     ref.restoredFiles = TableFileSet(DataFolder(drive, kRestored.folder), kRestored.table);
+    // The cut-short table's records are salvaged, so the sweeps cover salvage's writes too.
+    if (!SalvagedTableWritten(drive, kReplaced)) {
+      problem = QString("the uninterrupted %1 run salvaged nothing of %2\\%3")
+                    .arg(FrontName(front), kReplaced.folder, kReplaced.table);
+      return false;
+    }
     // The uninterrupted run must itself keep every promise the sweeps check.
     PointResult own;
     Checker checker(ref, drive, own);
@@ -574,6 +580,22 @@ class FaultSweepTest : public QObject {
     fs::remove_all(prefix);
     QFile::remove(trace);
     return true;
+  }
+
+  static bool SalvagedTableWritten(const fs::path& drive, const TableRef& t) {
+    const fs::path pos = FindNoCase(drive, "ZelPos");
+    const fs::path damaged = pos.empty() ? fs::path() : FindNoCase(pos, "ZelUtil.Damaged");
+    std::error_code ec;
+    if (damaged.empty()) return false;
+    for (auto it = fs::recursive_directory_iterator(damaged, ec);
+         !ec && it != fs::recursive_directory_iterator(); it.increment(ec)) {
+      const fs::path& p = it->path();
+      if (p.parent_path().filename() == "Salvaged" &&
+          p.parent_path().parent_path().filename() == t.folder &&
+          p.filename() == std::string(t.table) + ".DB" && fs::file_size(p, ec) > 0)
+        return true;
+    }
+    return false;
   }
 
   PointResult RunPoint(Harness& harness, const Point& point, const Reference& ref) {
@@ -670,7 +692,7 @@ class FaultSweepTest : public QObject {
     builder.start(kDemoStation,
                   {"--prefix", QString::fromStdString(template_.string()), "--scale",
                    QString::number(kScale), "--damage", "index-missing:PERMDATA/STOCK", "--damage",
-                   "db-header:TEMPDATA/PUMPSALE", "--damage", "db-header:PERMDATA/ATTEND"});
+                   "db-truncated:TEMPDATA/PUMPSALE", "--damage", "db-header:PERMDATA/ATTEND"});
     QVERIFY2(builder.waitForFinished(120000), "the demo station was not built in time");
     QVERIFY2(builder.exitCode() == 0, builder.readAllStandardError().constData());
 
