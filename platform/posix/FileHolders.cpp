@@ -9,15 +9,10 @@
 #include <iterator>
 #include <sstream>
 
+#include "platform/posix/FileLockProbe.h"
+
 namespace zel::platform {
 namespace {
-
-bool IsProcessId(const char* name) {
-  if (*name == '\0') return false;
-  for (; *name; ++name)
-    if (*name < '0' || *name > '9') return false;
-  return true;
-}
 
 // "MAJOR:MINOR:INODE" of /proc/locks, the device numbers in hex.
 bool ParseFileId(const std::string& text, unsigned long long& dev, unsigned long long& ino) {
@@ -60,28 +55,9 @@ FileHolders FileHolders::Take() {
     holders.locks_.push_back(use);
   }
 
-  DIR* proc = ::opendir("/proc");
-  if (!proc) return holders;
-  while (const dirent* process = ::readdir(proc)) {
-    if (!IsProcessId(process->d_name)) continue;
-    const long pid = std::stol(process->d_name);
-    if (pid == self) continue;
-    const std::string fdFolder = std::string("/proc/") + process->d_name + "/fd";
-    DIR* fds = ::opendir(fdFolder.c_str());
-    if (!fds) continue;
-    const int fdsFd = ::dirfd(fds);
-    while (const dirent* fd = ::readdir(fds)) {
-      if (fd->d_name[0] == '.') continue;
-      char target[8];
-      if (::readlinkat(fdsFd, fd->d_name, target, sizeof target) <= 0 || target[0] != '/') continue;
-      struct stat st {};
-      if (::fstatat(fdsFd, fd->d_name, &st, 0) != 0 || !S_ISREG(st.st_mode)) continue;
-      holders.opens_.push_back({static_cast<unsigned long long>(st.st_dev),
-                                static_cast<unsigned long long>(st.st_ino), pid});
-    }
-    ::closedir(fds);
-  }
-  ::closedir(proc);
+  ForEachOpenFile([&holders](long pid, unsigned long long dev, unsigned long long ino) {
+    holders.opens_.push_back({dev, ino, pid});
+  });
   return holders;
 }
 

@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <iterator>
@@ -52,17 +53,17 @@ bool IsProcessId(const char* name) {
 
 }  // namespace
 
-OpenFilesSnapshot OpenFilesSnapshot::Take() {
-  ++g_openFilesScans;
-  OpenFilesSnapshot snapshot;
+void ForEachOpenFile(
+    const std::function<void(long pid, unsigned long long dev, unsigned long long ino)>& seen) {
   DIR* proc = ::opendir("/proc");
-  if (!proc) return snapshot;
+  if (!proc) return;
   const std::string self = std::to_string(::getpid());
   while (const dirent* process = ::readdir(proc)) {
     if (!IsProcessId(process->d_name) || self == process->d_name) continue;
     const std::string fdFolder = std::string("/proc/") + process->d_name + "/fd";
     DIR* fds = ::opendir(fdFolder.c_str());
     if (!fds) continue;  // another user's process, or one that has just ended
+    const long pid = std::strtol(process->d_name, nullptr, 10);
     const int fdsFd = ::dirfd(fds);
     while (const dirent* fd = ::readdir(fds)) {
       if (fd->d_name[0] == '.') continue;
@@ -72,12 +73,20 @@ OpenFilesSnapshot OpenFilesSnapshot::Take() {
       if (::readlinkat(fdsFd, fd->d_name, target, sizeof target) <= 0 || target[0] != '/') continue;
       struct stat st {};
       if (::fstatat(fdsFd, fd->d_name, &st, 0) != 0 || !S_ISREG(st.st_mode)) continue;
-      snapshot.open_.push_back(
-          {static_cast<unsigned long long>(st.st_dev), static_cast<unsigned long long>(st.st_ino)});
+      seen(pid, static_cast<unsigned long long>(st.st_dev),
+           static_cast<unsigned long long>(st.st_ino));
     }
     ::closedir(fds);
   }
   ::closedir(proc);
+}
+
+OpenFilesSnapshot OpenFilesSnapshot::Take() {
+  ++g_openFilesScans;
+  OpenFilesSnapshot snapshot;
+  ForEachOpenFile([&snapshot](long, unsigned long long dev, unsigned long long ino) {
+    snapshot.open_.push_back({dev, ino});
+  });
   std::sort(snapshot.open_.begin(), snapshot.open_.end());
   snapshot.open_.erase(std::unique(snapshot.open_.begin(), snapshot.open_.end()),
                        snapshot.open_.end());

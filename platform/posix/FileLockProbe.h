@@ -5,6 +5,7 @@
 #include <compare>
 #include <cstddef>
 #include <filesystem>
+#include <functional>
 #include <vector>
 
 namespace zel::platform {
@@ -22,6 +23,12 @@ namespace zel::platform {
 // listed under /proc/<pid>/fd. Windows refuses to delete a file another program has open, and
 // Wine keeps a Unix descriptor of every open Windows file (in the wineserver and in the
 // program), so an open descriptor elsewhere means "in use" even without a lock.
+// Calls `seen(pid, device, inode)` for every descriptor of a regular file that a process other
+// than this one has open. Processes whose descriptors cannot be read (another user's, or gone
+// meanwhile) are skipped.
+void ForEachOpenFile(
+    const std::function<void(long pid, unsigned long long dev, unsigned long long ino)>& seen);
+
 class OpenFilesSnapshot {
  public:
   // Scans every process but this one; processes whose descriptors cannot be read (another
