@@ -12,7 +12,7 @@
 #include "platform/posix/SimulatedPowerOff.h"
 #include "platform/qt/QtMessageDialogs.h"
 #include "platform/qt/QtSystemServices.h"
-#include "ui/MainScreen.h"
+#include "ui/qt/MainScreenWindow.h"
 
 int main(int argc, char* argv[]) {
   QApplication app(argc, argv);  // takes Qt's own options (-platform, -display) off the list
@@ -34,8 +34,8 @@ int main(int argc, char* argv[]) {
 
   zp::Platform platform{zp::HostFiles(), zp::HostIni(), dialogs,          posWindow,
                         *powerOff,       system,        zp::HostRunLock()};
-  TForm1 form(platform);
-  dialogs.SetWindow(&form);
-  form.show();
+  MainScreenWindow window(platform);
+  dialogs.SetWindow(&window);
+  window.show();
   return app.exec();
 }

@@ -1,38 +1,17 @@
 #include "log/ActivityLog.h"
 
-#include <iconv.h>
-
-#include <QDateTime>
-#include <cerrno>
+#include <array>
+#include <cstdint>
 
 #include "log/EInOutError.h"
+#include "platform/DateTimeText.h"
 
 namespace zel::log {
-
-QString LongTimeFormat(const QLocale& locale) {
-  const QString format = locale.timeFormat(QLocale::LongFormat);
-  QString result;
-  bool quoted = false;
-  for (qsizetype i = 0; i < format.size(); ++i) {
-    const QChar c = format[i];
-    if (c == u'\'') quoted = !quoted;
-    if (!quoted && c == u't') continue;  // time zone letters
-    result += c;
-  }
-  return result.simplified();
-}
 
 std::string FormatLine(std::chrono::system_clock::time_point now, const std::string& message) {
   // One reading of the clock serves both parts, so a line written at midnight never pairs the
   // new day's date with the old day's time.
-  const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch());
-  const QDateTime local = QDateTime::fromMSecsSinceEpoch(ms.count());
-  const QLocale locale;
-  // Newer locale data puts a narrow no-break space before AM/PM, which code page 1252 lacks.
-  const QString time =
-      locale.toString(local.time(), LongTimeFormat(locale)).replace(QChar(0x202F), u' ');
-  const QString date = locale.toString(local.date(), QLocale::ShortFormat);
-  return date.toStdString() + "  " + time.toStdString() + "  " + message;
+  return platform::ShortDateText(now) + "  " + platform::LongTimeText(now) + "  " + message;
 }
 
 namespace {
@@ -54,38 +33,44 @@ size_t SequenceLength(const char* text, size_t left) {
   return length;
 }
 
+// Code page 1252's bytes 0x80 to 0x9F; 0 where the code page leaves a byte undefined. Every
+// other byte is the Unicode character of the same number, so the one table serves both ways and
+// the log reads the same whichever system wrote it.
+constexpr std::array<char32_t, 32> kHighControlRange = {
+    0x20AC, 0,      0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
+    0x2039, 0x0152, 0,      0x017D, 0,      0,      0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
+    0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0,      0x017E, 0x0178};
+
+char32_t DecodeSequence(const char* text, size_t length) {
+  const auto lead = static_cast<unsigned char>(text[0]);
+  if (length == 1) return lead;
+  char32_t code = lead & (0xFF >> (length + 1));
+  for (size_t i = 1; i < length; ++i)
+    code = (code << 6) | (static_cast<unsigned char>(text[i]) & 0x3F);
+  return code;
+}
+
+// The byte for a character, or '?' where the code page lacks it.
+char ToByte(char32_t code) {
+  if (code < 0x80 || (code >= 0xA0 && code <= 0xFF)) return static_cast<char>(code);
+  for (size_t i = 0; i < kHighControlRange.size(); ++i) {
+    if (kHighControlRange[i] == code && code != 0) return static_cast<char>(0x80 + i);
+  }
+  return '?';
+}
+
 }  // namespace
 
 std::string ToCodePage1252(const std::string& utf8) {
-  iconv_t cd = iconv_open("CP1252", "UTF-8");
-  if (cd == reinterpret_cast<iconv_t>(-1)) {
-    // No converter: keep ASCII, mark the rest.
-    std::string out;
-    for (size_t i = 0; i < utf8.size();) {
-      const unsigned char c = static_cast<unsigned char>(utf8[i]);
-      out += c < 0x80 ? static_cast<char>(c) : '?';
-      i += SequenceLength(utf8.data() + i, utf8.size() - i);
-    }
-    return out;
+  std::string out;
+  out.reserve(utf8.size());  // never longer than the UTF-8 text
+  for (size_t i = 0; i < utf8.size();) {
+    const size_t length = SequenceLength(utf8.data() + i, utf8.size() - i);
+    const auto lead = static_cast<unsigned char>(utf8[i]);
+    // A byte that starts no complete sequence is malformed: one '?' in its place.
+    out += length == 1 && lead >= 0x80 ? '?' : ToByte(DecodeSequence(utf8.data() + i, length));
+    i += length;
   }
-  std::string out(utf8.size(), '\0');  // never longer than the UTF-8 text
-  char* in = const_cast<char*>(utf8.data());
-  size_t inLeft = utf8.size();
-  char* outPtr = out.data();
-  size_t outLeft = out.size();
-  while (inLeft > 0) {
-    if (iconv(cd, &in, &inLeft, &outPtr, &outLeft) != static_cast<size_t>(-1)) break;
-    if (errno != EILSEQ && errno != EINVAL) break;
-    // An unmappable or malformed character: one '?' in its place.
-    const size_t skip = SequenceLength(in, inLeft);
-    *outPtr++ = '?';
-    --outLeft;
-    in += skip;
-    inLeft -= skip;
-    iconv(cd, nullptr, nullptr, nullptr, nullptr);
-  }
-  iconv_close(cd);
-  out.resize(out.size() - outLeft);
   return out;
 }
 

@@ -1,7 +1,6 @@
 #pragma once
 // The activity log's line format and writer, apart from the window so they can be used and
 // tested on their own.
-#include <QLocale>
 #include <chrono>
 #include <string>
 
@@ -12,12 +11,8 @@ namespace zel::log {
 
 inline constexpr const char* kLogPath = "C:\\ZelPos\\ZelUtil.Log";
 
-// The locale's long time format reduced to hours, minutes and seconds: Qt's long format may end
-// in a time zone, which the log line does not carry ("HH:mm:ss t" -> "HH:mm:ss").
-QString LongTimeFormat(const QLocale& locale);
-
-// date + "  " + time + "  " + message, in the default locale's short date and long time
-// formats, for the local time of `now`; UTF-8, without line end.
+// date + "  " + time + "  " + message, in the system's short date and long time formats, for the
+// local time of `now`; UTF-8, without line end.
 std::string FormatLine(std::chrono::system_clock::time_point now, const std::string& message);
 
 // UTF-8 to Windows code page 1252; a character that code page lacks (or a malformed byte)

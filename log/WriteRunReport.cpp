@@ -9,7 +9,7 @@
 #include "report/ReportFolder.h"
 #include "report/ReportWriter.h"
 #include "steps/Step1Targets.h"
-#include "ui/MainScreen.h"
+#include "run/MainScreen.h"
 #include "zel/Version.h"
 
 namespace {

@@ -8,6 +8,19 @@ enum class DialogKind { Warning, Information, Confirmation };
 enum class DialogButtons { Ok, YesNo };
 enum class DialogResult { Ok, Yes, No, Closed };  // Closed: dismissed other than by a button
 
+// The title a message form of a kind carries.
+inline const char* DialogTitle(DialogKind kind) {
+  switch (kind) {
+    case DialogKind::Warning:
+      return "Warning";
+    case DialogKind::Information:
+      return "Information";
+    case DialogKind::Confirmation:
+      return "Confirm";
+  }
+  return "Information";
+}
+
 class MessageDialogs {
  public:
   virtual ~MessageDialogs() = default;

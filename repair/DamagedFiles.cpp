@@ -2,10 +2,6 @@
 // C:\ZelPos\ZelUtil.Damaged\<date-time>\<folder>\, so that nothing a technician could salvage
 // is lost. One folder per run, named by the time of the first save. The table's files are
 // touched only once this has succeeded and is on disk.
-#include <sys/statvfs.h>
-
-#include <QDateTime>
-#include <QVariant>
 #include <algorithm>
 #include <array>
 #include <chrono>
@@ -16,13 +12,13 @@
 #include "engine/Salvage.h"
 #include "platform/DriveMapping.h"
 #include "repair/TableFiles.h"
-#include "ui/MainScreen.h"
+#include "report/ReportFolder.h"
+#include "run/MainScreen.h"
 
 namespace {
 
 constexpr const char* kDamagedRoot = "C:\\ZelPos\\ZelUtil.Damaged\\";
 constexpr const char* kPosFolder = "C:\\ZelPos\\";
-constexpr const char* kRunFolderProperty = "zelDamagedRunFolder";
 
 // The file set a replacement deletes, and the .VAL file that goes with its indexes.
 constexpr auto kSavedFileSet = [] {
@@ -31,12 +27,6 @@ constexpr auto kSavedFileSet = [] {
   set.back() = ".VAL";
   return set;
 }();
-
-std::string TimeStamp(std::chrono::system_clock::time_point now) {
-  const auto ms =
-      std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()).count();
-  return QDateTime::fromMSecsSinceEpoch(ms).toString("yyyyMMdd-HHmmss").toStdString();
-}
 
 bool FolderExists(const std::string& windowsPath) {
   std::error_code ec;
@@ -63,9 +53,8 @@ void SalvageRecords(const std::string& kept, const std::string& folder, const st
   const std::uintmax_t size = fs::file_size(source, ec);
   if (ec) return;  // no data file: nothing to salvage
   const std::string salvaged = kept + "Salvaged\\";
-  struct statvfs vfs {};
-  if (::statvfs(zel::platform::MapWindowsPath(kept).c_str(), &vfs) == 0) {
-    const std::uintmax_t free = std::uintmax_t{vfs.f_bavail} * vfs.f_frsize;
+  if (const fs::space_info space = fs::space(zel::platform::MapWindowsPath(kept), ec); !ec) {
+    const std::uintmax_t free = space.available;
     const std::uintmax_t need = 3 * size + kRepairMarginBytes;
     if (free < need) {
       zel::repair::TellTechnician("salvage of " + name + " skipped: " + MiB(free) +
@@ -112,16 +101,14 @@ bool TForm1::SaveDamagedFiles(const std::string& folder, const std::string& tabl
     anyFile = anyFile || files.FileExists(zel::repair::LivePath(folder, table, extension));
   if (!anyFile) return true;  // nothing to lose
 
-  QVariant runFolder = property(kRunFolderProperty);
-  if (!runFolder.isValid()) {
+  if (damagedRunFolder_.empty()) {
     // A run started again within the same second (after a crash) gets a folder of its own.
-    const std::string stamp = kDamagedRoot + TimeStamp(platform().system.Now());
+    const std::string stamp = kDamagedRoot + zel::report::ReportStamp(platform().system.Now());
     std::string name = stamp;
     for (int n = 2; FolderExists(name); ++n) name = stamp + "-" + std::to_string(n);
-    runFolder = QString::fromStdString(name + "\\");
-    setProperty(kRunFolderProperty, runFolder);
+    damagedRunFolder_ = name + "\\";
   }
-  const std::string run = runFolder.toString().toStdString();
+  const std::string& run = damagedRunFolder_;
   const std::string target = run + folder + "\\";
 
   // New folders must survive a power cut too: each one's name is made durable in its parent.

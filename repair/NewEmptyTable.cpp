@@ -3,7 +3,7 @@
 
 #include "catalogue/Catalogue.h"
 #include "repair/TableFiles.h"
-#include "ui/MainScreen.h"
+#include "run/MainScreen.h"
 
 void TForm1::RepairTransientTable(const std::string& folder, const std::string& table) {
   const std::string restored =

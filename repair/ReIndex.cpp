@@ -4,7 +4,7 @@
 
 #include "catalogue/Catalogue.h"
 #include "repair/TableFiles.h"
-#include "ui/MainScreen.h"
+#include "run/MainScreen.h"
 
 namespace {
 

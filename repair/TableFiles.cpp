@@ -5,7 +5,7 @@
 #include "engine/EngineError.h"
 #include "engine/Verifier.h"
 #include "platform/DriveMapping.h"
-#include "ui/MainScreen.h"
+#include "run/MainScreen.h"
 
 namespace zel::repair {
 

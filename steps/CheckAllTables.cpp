@@ -6,7 +6,7 @@
 #include "platform/DriveMapping.h"
 #include "repair/Leftovers.h"
 #include "repair/TableFiles.h"
-#include "ui/MainScreen.h"
+#include "run/MainScreen.h"
 
 namespace {
 

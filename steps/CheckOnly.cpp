@@ -2,7 +2,7 @@
 // tests read-only over every table. Nothing on drive C: changes.
 #include "engine/Session.h"
 #include "steps/Step1Targets.h"
-#include "ui/MainScreen.h"
+#include "run/MainScreen.h"
 
 void TForm1::SurveyStation() {
   auto& step1 = Report.step1;

@@ -1,15 +1,15 @@
 // Step 1: close the POS program, delete the engine's control and lock files, prove the engine
 // on the control table. The line texts are the ones operators and support know from the tills,
 // odd spacing and spelling included, so they stay exactly as they are.
-#include <QtGlobal>
 #include <exception>
 #include <string>
 
 #include "catalogue/Catalogue.h"
 #include "engine/Session.h"
 #include "platform/WindowsFiles.h"
+#include "repair/TableFiles.h"
+#include "run/MainScreen.h"
 #include "steps/Step1Targets.h"
-#include "ui/MainScreen.h"
 
 namespace {
 
@@ -139,9 +139,10 @@ bool TForm1::TestControlTable(const std::string& alias, const std::string& table
     return true;
   } catch (const std::exception& error) {
     // The list line stays as operators know it; the reason goes to the technician's console.
-    qWarning("Control table %s %s.db failed: %s", alias.c_str(), table.c_str(), error.what());
+    zel::repair::TellTechnician("Control table " + alias + " " + table +
+                                ".db failed: " + error.what());
   } catch (...) {
-    qWarning("Control table %s %s.db failed", alias.c_str(), table.c_str());
+    zel::repair::TellTechnician("Control table " + alias + " " + table + ".db failed");
   }
   StepOk = false;
   try {

@@ -1,6 +1,6 @@
 // Powering this PC off: directly (the run's final question) or after telling the operator to
 // shut down the other PCs first (Step 1's failure exit).
-#include "ui/MainScreen.h"
+#include "run/MainScreen.h"
 
 bool TForm1::ShutDownPc(unsigned flags) {
   auto& powerOff = platform().powerOff;

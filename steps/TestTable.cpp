@@ -8,7 +8,7 @@
 #include "engine/Session.h"
 #include "platform/DriveMapping.h"
 #include "report/ReportPaths.h"
-#include "ui/MainScreen.h"
+#include "run/MainScreen.h"
 
 namespace {
 

@@ -32,15 +32,7 @@ class Box : public QMessageBox {
 }  // namespace
 
 const char* QtMessageDialogs::Title(DialogKind kind) {
-  switch (kind) {
-    case DialogKind::Warning:
-      return "Warning";
-    case DialogKind::Information:
-      return "Information";
-    case DialogKind::Confirmation:
-      return "Confirm";
-  }
-  return "Information";
+  return DialogTitle(kind);
 }
 
 DialogResult QtMessageDialogs::MessageDlg(const std::string& text, DialogKind kind,

@@ -183,12 +183,14 @@ class ConsoleTest : public QObject {
   void eventLines() {
     std::ostringstream out;
     zel::console::EventPrinter printer(out);
-    printer.ListCleared(RunObserver::List::Lst1);
-    printer.LineAdded(RunObserver::List::Lst2, "Step 1");
-    printer.LineAdded(RunObserver::List::Lst3, "");
-    printer.LineAdded(RunObserver::List::Lst1, "two\nlines");
-    printer.LabelTextChanged("Please wait while Deleting *.Net and *.LCK files....");
-    printer.ProgressChanged(1, 14);
+    printer.ClearList(FormList::Lst1);
+    printer.AddLine(FormList::Lst2, "Step 1");
+    printer.AddLine(FormList::Lst3, "");
+    printer.MakeLastLineCurrent(FormList::Lst3);  // drawing only: nothing printed
+    printer.AddLine(FormList::Lst1, "two\nlines");
+    printer.SetLabelText("Please wait while Deleting *.Net and *.LCK files....");
+    printer.SetLabelFlashing(true);
+    printer.SetProgress(1, 14);
     QCOMPARE(QString::fromStdString(out.str()),
              QString("lst1: <cleared>\nlst2: Step 1\nlst3: \nlst1: two\\nlines\n"
                      "lbl1: Please wait while Deleting *.Net and *.LCK files....\npb1: 1/14\n"));

@@ -1,6 +1,7 @@
 #pragma once
 // Test helpers shared by the creator and demo-station tests: open a table under the indexes the
 // catalogue tests, read it with pxlib in a child process, snapshot files, capture stderr.
+#include "tests/support/StderrCapture.h"
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -124,26 +125,6 @@ inline QMap<QString, QByteArray> Snapshot(const std::filesystem::path& dir) {
                    file.readAll());
   }
   return files;
-}
-
-// Runs `action` and returns what it wrote on stderr.
-inline QByteArray CaptureStderr(const std::function<void()>& action) {
-  std::fflush(stderr);
-  char name[] = "/tmp/zel-stderr-XXXXXX";
-  const int fd = mkstemp(name);
-  if (fd < 0) return "mkstemp failed";
-  const int saved = dup(STDERR_FILENO);
-  dup2(fd, STDERR_FILENO);
-  action();
-  std::fflush(stderr);
-  dup2(saved, STDERR_FILENO);
-  close(saved);
-  close(fd);
-  QFile file(QString::fromLatin1(name));
-  QByteArray text;
-  if (file.open(QIODevice::ReadOnly)) text = file.readAll();
-  file.remove();
-  return text;
 }
 
 // Host path of a file of a table beside its .DB: the extension as the writer named it, any case.

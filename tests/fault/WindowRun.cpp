@@ -11,7 +11,7 @@
 #include "platform/linux/X11PosWindow.h"
 #include "platform/posix/SimulatedPowerOff.h"
 #include "platform/qt/QtSystemServices.h"
-#include "ui/MainScreen.h"
+#include "ui/qt/MainScreenWindow.h"
 
 namespace {
 
@@ -56,13 +56,13 @@ int main(int argc, char* argv[]) {
   zp::Platform platform{zp::HostFiles(), zp::HostIni(), dialogs, posWindow, powerOff, system};
 
   LinePrinter printer;
-  TForm1 form(platform);
-  form.SetObserver(&printer);
-  QObject::connect(&form, &TForm1::RunFinished, &app, [&form] {
-    const auto& s = form.Summary;
+  MainScreenWindow form(platform);
+  form.form.SetObserver(&printer);
+  QObject::connect(&form, &MainScreenWindow::RunFinished, &app, [&form] {
+    const auto& s = form.form.Summary;
     std::printf("summary: step1 %s, %d tested, %d unusable, %d skipped%s\n",
-                form.StepOk ? "ok" : "failed", s.tablesTested, s.tablesUnusable, s.tablesSkipped,
-                s.errorEnded ? ", ended by an error" : "");
+                form.form.StepOk ? "ok" : "failed", s.tablesTested, s.tablesUnusable,
+                s.tablesSkipped, s.errorEnded ? ", ended by an error" : "");
     std::fflush(stdout);
     QCoreApplication::exit(0);
   });

@@ -6,6 +6,7 @@
 
 #include "log/ActivityLog.h"
 #include "log/EInOutError.h"
+#include "platform/qt/QtDateTimeText.h"
 #include "tests/support/FakePlatform.h"
 
 namespace {
@@ -66,7 +67,7 @@ class ActivityLogTest : public QObject {
   }
   void longTimeFormatHasNoZone() {
     QFETCH(QLocale, locale);
-    const QString format = zel::log::LongTimeFormat(locale);
+    const QString format = zel::platform::LongTimeFormat(locale);
     QVERIFY2(format.contains("ss") && format.contains("mm"), qPrintable(format));
     const QString text = locale.toString(QTime(14, 7, 9), format);
     QVERIFY2(text.contains("07") && text.contains("09"), qPrintable(text));

@@ -190,5 +190,5 @@ class NewEmptyTableTest : public QObject {
   }
 };
 
-QTEST_MAIN(NewEmptyTableTest)
+QTEST_GUILESS_MAIN(NewEmptyTableTest)
 #include "tst_newemptytable.moc"

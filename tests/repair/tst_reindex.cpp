@@ -16,7 +16,7 @@ class ReIndexTest : public QObject {
     const QByteArray data = Station::Bytes(Station::Live("CONFIGDATA", "GRADE", ".DB"));
     QVERIFY(!s.form->TestTable("CONFIGDATA", "GRADE", "", "GName", "", ""));
 
-    const int before = s.form->lst2->count();
+    const int before = s.view.lst2.count();
     s.form->ReIndexTable("CONFIGDATA", "GRADE");
     QCOMPARE(s.Lst2().mid(before), (QStringList{"Deleting CONFIGDATA\\GRADE\\Index ....Files",
                                                 "Creating CONFIGDATA\\GRADE\\Index ....Files"}));
@@ -69,5 +69,5 @@ class ReIndexTest : public QObject {
   }
 };
 
-QTEST_MAIN(ReIndexTest)
+QTEST_GUILESS_MAIN(ReIndexTest)
 #include "tst_reindex.moc"

@@ -151,9 +151,8 @@ class RestoreTest : public QObject {
     QTest::newRow("3 5") << true << QByteArray("3 5")
                          << QStringList{"3 5", "7", "6", "5", "4", "3", "2"};
     QTest::newRow("int max") << true << QByteArray("2147483647")
-                             << QStringList{"2147483647", "2147483646", "2147483645",
-                                            "2147483644", "2147483643", "2147483642",
-                                            "2147483641"};
+                             << QStringList{"2147483647", "2147483646", "2147483645", "2147483644",
+                                            "2147483643", "2147483642", "2147483641"};
     QTest::newRow("int min") << true << QByteArray("-2147483648")
                              << QStringList{"-2147483648", "7", "6", "5", "4", "3", "2"};
     QTest::newRow("beyond 32 bits") << true << QByteArray("4294967299")
@@ -351,9 +350,9 @@ class RestoreTest : public QObject {
     const auto before = zel::test::SnapshotTree(BackupRoot());
 
     TForm1& form = *s.form;
-    const int status = zel::test::RunAsOrdinaryUser([&form] {
+    const int status = zel::test::RunAsOrdinaryUser([&form, &s] {
       form.RepairKeptTable("PERMDATA", "STOCK");
-      const QString last = form.lst2->item(form.lst2->count() - 1)->text();
+      const QString last = s.view.lst2.lines.last();
       return last == "Backup File Succesfully Restored  PERMDATA\\STOCK ....Done" ? 0 : 1;
     });
     SetWritable(BackupRoot(), true);
@@ -412,5 +411,5 @@ class RestoreTest : public QObject {
   }
 };
 
-QTEST_MAIN(RestoreTest)
+QTEST_GUILESS_MAIN(RestoreTest)
 #include "tst_restore.moc"

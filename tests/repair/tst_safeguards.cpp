@@ -98,7 +98,7 @@ class SafeguardsTest : public QObject {
     QVERIFY(!s.form->TablesOk);
 
     QVERIFY(QDir().rmdir(Station::Live("PERMDATA", "STOCK", ".PX")));
-    s.form = std::make_unique<TForm1>(s.platform);  // the next run
+    s.form = std::make_unique<TForm1>(s.platform, s.view);  // the next run
     s.form->RepairKeptTable("PERMDATA", "STOCK");
     QCOMPARE(s.Lst2().last(), QString("Re-Index Succesfully done  PERMDATA\\STOCK ....Done"));
     QCOMPARE(Station::Bytes(Station::Live("PERMDATA", "STOCK", ".DB")), records);
@@ -190,7 +190,7 @@ class SafeguardsTest : public QObject {
     QCOMPARE(HiddenFiles(Station::Host("C:\\ZELPOS\\PERMDATA")), QStringList());
 
     s.files.failWhen = nullptr;
-    s.form = std::make_unique<TForm1>(s.platform);  // the next run, in the same second
+    s.form = std::make_unique<TForm1>(s.platform, s.view);  // the next run, in the same second
     s.form->RepairKeptTable("PERMDATA", "STOCK");
     QCOMPARE(s.Lst2().last(),
              QString("Backup File Succesfully Restored  PERMDATA\\STOCK ....Done"));
@@ -320,5 +320,5 @@ class SafeguardsTest : public QObject {
   }
 };
 
-QTEST_MAIN(SafeguardsTest)
+QTEST_GUILESS_MAIN(SafeguardsTest)
 #include "tst_safeguards.moc"

@@ -13,14 +13,14 @@
 
 #include "tests/support/FakePlatform.h"
 #include "tools/demostation/DemoStation.h"
-#include "ui/MainScreen.h"
+#include "ui/qt/MainScreenWindow.h"
 
 namespace {
 
 using zel::test::FakePlatform;
 
-bool RunToEnd(TForm1& form) {
-  QSignalSpy finished(&form, &TForm1::RunFinished);
+bool RunToEnd(MainScreenWindow& form) {
+  QSignalSpy finished(&form, &MainScreenWindow::RunFinished);
   form.show();
   return finished.wait(120000);
 }
@@ -79,7 +79,7 @@ class ReportWindowTest : public QObject {
       atQuestion = Reports(fake);
       if (!atQuestion.isEmpty()) report = Report(fake, atQuestion[0]);
     };
-    TForm1 form(fake.platform);
+    MainScreenWindow form(fake.platform);
     QVERIFY(RunToEnd(form));
     QCOMPARE(fake.powerOff.requests, std::vector<unsigned>{12});
     QCOMPARE(atQuestion, QStringList{"20261210-172219.json"});
@@ -106,7 +106,7 @@ class ReportWindowTest : public QObject {
       const QStringList reports = Reports(fake);
       if (reports.size() == 1) report = Report(fake, reports[0]);
     };
-    TForm1 form(fake.platform);
+    MainScreenWindow form(fake.platform);
     QVERIFY(RunToEnd(form));
     QCOMPARE(fake.powerOff.requests, std::vector<unsigned>{12});
     QCOMPARE(std::as_const(report)["exitStatus"].toInt(-1), 2);
@@ -129,7 +129,7 @@ class ReportWindowTest : public QObject {
     const QString error = BuildStation(fake);
     QVERIFY2(error.isEmpty(), qPrintable(error));
     fake.posWindow.looks = {zel::platform::WindowHandle{7}, zel::platform::WindowHandle{7}};
-    TForm1 form(fake.platform);
+    MainScreenWindow form(fake.platform);
     QVERIFY(RunToEnd(form));
     const QStringList reports = Reports(fake);
     QCOMPARE(reports.size(), 1);
@@ -144,7 +144,7 @@ class ReportWindowTest : public QObject {
     fake.system.now = std::chrono::system_clock::time_point(kStart);
     fake.runLock.heldByOtherRun = true;
     {
-      TForm1 refused(fake.platform);
+      MainScreenWindow refused(fake.platform);
       QVERIFY(RunToEnd(refused));
     }
     QCOMPARE(fake.dialogs.errorBoxes, std::vector<std::string>{"ZelUtil is already running."});
@@ -152,7 +152,7 @@ class ReportWindowTest : public QObject {
 
     fake.runLock.heldByOtherRun = false;
     for (int run = 0; run < 2; ++run) {
-      TForm1 form(fake.platform);  // Step 1 fails: the station has no tables
+      MainScreenWindow form(fake.platform);  // Step 1 fails: the station has no tables
       QVERIFY(RunToEnd(form));
     }
     QCOMPARE(Reports(fake), (QStringList{"20261210-172219-2.json", "20261210-172219.json"}));

@@ -4,8 +4,6 @@
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
-#include <QListWidget>
-#include <QProgressBar>
 #include <QStringList>
 #include <QtTest>
 #include <memory>
@@ -16,8 +14,9 @@
 #include "creators/Schemas.h"
 #include "engine/TableWriter.h"
 #include "platform/DriveMapping.h"
+#include "run/MainScreen.h"
 #include "tests/support/FakePlatform.h"
-#include "ui/MainScreen.h"
+#include "tests/support/RecordingView.h"
 
 namespace zel::test {
 
@@ -37,12 +36,13 @@ class Station {
   RecordingFiles files;
   platform::Platform platform{files,          fake.platform.ini, fake.dialogs,
                               fake.posWindow, fake.powerOff,     fake.system};
+  RecordingView view;
   std::unique_ptr<TForm1> form;
 
   Station() {
     for (auto folder : catalogue::CheckOrder())
       QDir().mkpath(fake.driveC() + "/ZELPOS/" + QString::fromLatin1(folder.data(), folder.size()));
-    form = std::make_unique<TForm1>(platform);
+    form = std::make_unique<TForm1>(platform, view);
   }
   ~Station() { form.reset(); }
 
@@ -114,20 +114,15 @@ class Station {
     return lines;
   }
 
-  static QStringList Lines(QListWidget* list) {
-    QStringList lines;
-    for (int i = 0; i < list->count(); ++i) lines << list->item(i)->text();
-    return lines;
-  }
   // The fake clock at a local date and time.
   void SetClock(const QDateTime& at) {
     fake.system.now =
         std::chrono::system_clock::time_point(std::chrono::milliseconds(at.toMSecsSinceEpoch()));
   }
 
-  QStringList Lst1() const { return Lines(form->lst1); }
-  QStringList Lst2() const { return Lines(form->lst2); }
-  QStringList Lst3() const { return Lines(form->lst3); }
+  QStringList Lst1() const { return view.lst1.lines; }
+  QStringList Lst2() const { return view.lst2.lines; }
+  QStringList Lst3() const { return view.lst3.lines; }
 
   static engine::Record SampleRecord(const engine::TableDef& def, int i) {
     engine::Record record;

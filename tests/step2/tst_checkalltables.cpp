@@ -33,8 +33,8 @@ class CheckAllTablesTest : public QObject {
     s.form->CheckAllTables();
 
     QCOMPARE(s.Lst2(), FolderLines({0, 1, 2, 3, 4}));
-    QCOMPARE(s.form->lst2->currentRow(), s.form->lst2->count() - 1);
-    QCOMPARE(s.form->lst1->count(), 122);
+    QCOMPARE(s.view.lst2.currentRow(), s.view.lst2.count() - 1);
+    QCOMPARE(s.view.lst1.count(), 122);
     QStringList expected;
     for (const auto& entry : zel::catalogue::Entries()) {
       const QString folder = entry.folder == "HISTORY" ? "History" : Station::Q(entry.folder);
@@ -43,8 +43,8 @@ class CheckAllTablesTest : public QObject {
     QCOMPARE(s.Lst1(), expected);
     QCOMPARE(s.Lst3(), QStringList{""});
     QVERIFY(s.form->TablesOk);
-    QCOMPARE(s.form->pb1->maximum(), 23);
-    QCOMPARE(s.form->pb1->value(), 23);  // full, never past its maximum
+    QCOMPARE(s.form->ProgressMaximum(), 23);
+    QCOMPARE(s.form->ProgressPosition(), 23);  // full, never past its maximum
     QCOMPARE(s.form->Summary.tablesTested, 61);
     QCOMPARE(s.form->Summary.tablesUnusable, 0);
     QCOMPARE(s.form->Summary.tablesSkipped, 0);
@@ -88,8 +88,8 @@ class CheckAllTablesTest : public QObject {
 
     QCOMPARE(s.Lst2(), FolderLines({0, 2, 3}));
     QCOMPARE(s.Lst2().last(), QString("Testing TempData Files.......Done"));
-    QCOMPARE(s.form->lst2->currentRow(), -1);
-    QCOMPARE(s.form->lst1->count(), 62);
+    QCOMPARE(s.view.lst2.currentRow(), -1);
+    QCOMPARE(s.view.lst1.count(), 62);
     for (const QString& line : s.Lst1())
       QVERIFY2(!line.contains("CONFIGDATA") && !line.contains("PERMDATA"), qPrintable(line));
     QCOMPARE(s.form->Summary.tablesTested, 31);
@@ -151,9 +151,9 @@ class CheckAllTablesTest : public QObject {
     QCOMPARE(s.Lst3(), (QStringList{"", "CASHPAY,TEMPDATA", "CASHPAY,TEMPDATA"}));
     QCOMPARE(s.form->Summary.tablesTested, 31);
     QCOMPARE(s.form->Summary.tablesUnusable, 0);
-    QCOMPARE(s.form->lst1->count(), 66);
+    QCOMPARE(s.view.lst1.count(), 66);
   }
 };
 
-QTEST_MAIN(CheckAllTablesTest)
+QTEST_GUILESS_MAIN(CheckAllTablesTest)
 #include "tst_checkalltables.moc"

@@ -11,14 +11,14 @@ class TableTestTest : public QObject {
   void passingTableWithoutNamedIndex() {
     Station s;
     Station::Create("TEMPDATA", "ATTLOG");
-    const int before = s.form->pb1->value();
+    const int before = s.form->ProgressPosition();
     QVERIFY(s.form->TestTable("TEMPDATA", "ATTLOG", "", "", "", ""));
     QCOMPARE(s.Lst1(), TestLines("TEMPDATA", "ATTLOG", {"Done"}));
     QCOMPARE(s.Lst2(), QStringList());
     QCOMPARE(s.Lst3(), QStringList{""});
-    QCOMPARE(s.form->pb1->value(), before + 1);
+    QCOMPARE(s.form->ProgressPosition(), before + 1);
     QVERIFY(s.form->TablesOk);
-    QCOMPARE(s.form->lst1->currentRow(), 1);
+    QCOMPARE(s.view.lst1.currentRow(), 1);
     // Every open is followed by a close of the table and of the session.
     QVERIFY(!s.form->tbl1.Active());
     QCOMPARE(s.form->tbl1.DatabaseName(), std::string("TEMPDATA"));
@@ -79,21 +79,21 @@ class TableTestTest : public QObject {
     QVERIFY(s.form->TablesOk);
     QCOMPARE(s.Lst1(), TestLines("TEMPDATA", "LINK", {"Failed", "Failed", "Done"}));
     QCOMPARE(s.Lst3(), (QStringList{"", "LINK,TEMPDATA", "LINK,TEMPDATA"}));
-    QCOMPARE(s.form->lst1->currentRow(), 5);
+    QCOMPARE(s.view.lst1.currentRow(), 5);
   }
 
   void emptyTableNameDoesNothing() {
     Station s;
     s.form->TablesOk = true;
-    const int before = s.form->pb1->value();
+    const int before = s.form->ProgressPosition();
     QVERIFY(!s.form->TestTable("TEMPDATA", "", "", "", "", ""));
     QCOMPARE(s.Lst1(), QStringList());
     QCOMPARE(s.Lst2(), QStringList());
     QCOMPARE(s.Lst3(), QStringList{""});
-    QCOMPARE(s.form->pb1->value(), before);
+    QCOMPARE(s.form->ProgressPosition(), before);
     QVERIFY(s.form->TablesOk);
   }
 };
 
-QTEST_MAIN(TableTestTest)
+QTEST_GUILESS_MAIN(TableTestTest)
 #include "tst_tabletest.moc"

@@ -4,7 +4,7 @@
 #include <QtTest>
 #include <memory>
 
-#include "ui/CustomLabel1.h"
+#include "ui/qt/CustomLabel1.h"
 
 class CustomLabel1Test : public QObject {
   Q_OBJECT

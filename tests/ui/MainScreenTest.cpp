@@ -15,8 +15,8 @@
 #include "tests/support/FakePlatform.h"
 #include "tests/support/TreeSnapshot.h"
 #include "tools/demostation/DemoStation.h"
-#include "ui/CustomLabel1.h"
-#include "ui/MainScreen.h"
+#include "ui/qt/CustomLabel1.h"
+#include "ui/qt/MainScreenWindow.h"
 
 using zel::platform::DialogKind;
 using zel::platform::DialogResult;
@@ -50,8 +50,8 @@ QByteArray ReadLog(const zel::test::FakePlatform& fake) {
 }
 
 // Shows the window and waits for its run to end.
-bool RunToEnd(TForm1& form) {
-  QSignalSpy finished(&form, &TForm1::RunFinished);
+bool RunToEnd(MainScreenWindow& form) {
+  QSignalSpy finished(&form, &MainScreenWindow::RunFinished);
   form.show();
   return finished.wait(120000);
 }
@@ -62,12 +62,12 @@ class MainScreenTest : public QObject {
   Q_OBJECT
 
   std::unique_ptr<zel::test::FakePlatform> fake_;
-  std::unique_ptr<TForm1> form_;
+  std::unique_ptr<MainScreenWindow> form_;
 
  private slots:
   void init() {
     fake_ = std::make_unique<zel::test::FakePlatform>();
-    form_ = std::make_unique<TForm1>(fake_->platform);
+    form_ = std::make_unique<MainScreenWindow>(fake_->platform);
   }
   void cleanup() {
     form_.reset();
@@ -113,7 +113,7 @@ class MainScreenTest : public QObject {
     QCOMPARE(form_->lbl1->parentWidget(), form_->pnl1);
     QCOMPARE(form_->lbl1->pos(), QPoint(11, 480));
     QCOMPARE(form_->lbl1->height(), 24);
-    form_->SetLabelText("File check complete....Please ShutDown this PC !!!!");
+    form_->form.SetLabelText("File check complete....Please ShutDown this PC !!!!");
     QCOMPARE(form_->lbl1->pos(), QPoint(11, 480));
     QCOMPARE(form_->lbl1->height(), 24);
     QCOMPARE(form_->lbl1->width(), form_->lbl1->sizeHint().width());
@@ -173,8 +173,8 @@ class MainScreenTest : public QObject {
     QCOMPARE(form_->lst1->selectionMode(), QAbstractItemView::ExtendedSelection);
     QCOMPARE(form_->lst2->selectionMode(), QAbstractItemView::SingleSelection);
     QCOMPARE(form_->lst3->selectionMode(), QAbstractItemView::SingleSelection);
-    form_->AddLine(form_->lst1, "Closing ZelPos Program.......");
-    form_->AddLine(form_->lst2, "Step 1");
+    form_->form.AddLine(FormList::Lst1, "Closing ZelPos Program.......");
+    form_->form.AddLine(FormList::Lst2, "Step 1");
     QCOMPARE(form_->lst1->sizeHintForRow(0), 13);
     QCOMPARE(form_->lst2->sizeHintForRow(0), 16);
     QCOMPARE(form_->lst3->sizeHintForRow(0), 16);
@@ -193,9 +193,9 @@ class MainScreenTest : public QObject {
     QVERIFY(!form_->btn1->icon().isNull());
     form_->lbl1->Click();  // beeps through the platform's system services
     QCOMPARE(fake_->system.beeps, 1);
-    QVERIFY(!form_->RunStarted());
-    QVERIFY(!form_->StepOk);
-    QVERIFY(!form_->TablesOk);
+    QVERIFY(!form_->form.RunStarted());
+    QVERIFY(!form_->form.StepOk);
+    QVERIFY(!form_->form.TablesOk);
   }
 
   void tabOrder() {
@@ -230,38 +230,38 @@ class MainScreenTest : public QObject {
 
   void changesReachTheObserver() {
     RecordingObserver observer;
-    form_->SetObserver(&observer);
-    form_->AddLine(form_->lst1, "a");
-    form_->AddLine(form_->lst3, "DISPLAY,DISPDATA");
-    form_->ClearList(form_->lst1);
-    form_->SetLabelText("Please wait");
-    form_->SetLabelText("Please wait");  // unchanged: nothing to report
-    form_->SetProgressMaximum(3);
-    form_->SetProgressPosition(1);
-    form_->StepProgress();
-    form_->StepProgress();
-    form_->StepProgress();         // full already: stays full, nothing to report
-    form_->SetProgressMaximum(2);  // the position follows the smaller range
-    form_->SetProgressPosition(-4);
+    form_->form.SetObserver(&observer);
+    form_->form.AddLine(FormList::Lst1, "a");
+    form_->form.AddLine(FormList::Lst3, "DISPLAY,DISPDATA");
+    form_->form.ClearList(FormList::Lst1);
+    form_->form.SetLabelText("Please wait");
+    form_->form.SetLabelText("Please wait");  // unchanged: nothing to report
+    form_->form.SetProgressMaximum(3);
+    form_->form.SetProgressPosition(1);
+    form_->form.StepProgress();
+    form_->form.StepProgress();
+    form_->form.StepProgress();         // full already: stays full, nothing to report
+    form_->form.SetProgressMaximum(2);  // the position follows the smaller range
+    form_->form.SetProgressPosition(-4);
     QCOMPARE(observer.events, (QStringList{"lst1: a", "lst3: DISPLAY,DISPDATA", "lst1: <cleared>",
                                            "lbl1: Please wait", "pb1: 0/3", "pb1: 1/3", "pb1: 2/3",
                                            "pb1: 3/3", "pb1: 2/2", "pb1: 0/2"}));
     QCOMPARE(form_->pb1->value(), 0);
     QCOMPARE(Lines(form_->lst3), (QStringList{"", "DISPLAY,DISPDATA"}));
-    form_->SetObserver(nullptr);
+    form_->form.SetObserver(nullptr);
   }
 
   void lastLineCurrent() {
-    for (int i = 0; i < 100; ++i) form_->AddLine(form_->lst1, "line " + std::to_string(i));
-    form_->AddLine(form_->lst2, "Step 2");
-    form_->AddLine(form_->lst2, "Testing Dispdata Files.......");
-    form_->MakeLastLineCurrent(form_->lst1);
-    form_->MakeLastLineCurrent(form_->lst2);
+    for (int i = 0; i < 100; ++i) form_->form.AddLine(FormList::Lst1, "line " + std::to_string(i));
+    form_->form.AddLine(FormList::Lst2, "Step 2");
+    form_->form.AddLine(FormList::Lst2, "Testing Dispdata Files.......");
+    form_->form.MakeLastLineCurrent(FormList::Lst1);
+    form_->form.MakeLastLineCurrent(FormList::Lst2);
     QCOMPARE(form_->lst1->currentRow(), 99);
     QVERIFY(form_->lst1->selectedItems().isEmpty());  // the focus line only
     QCOMPARE(form_->lst2->currentRow(), 1);
     QCOMPARE(form_->lst2->selectedItems().value(0), form_->lst2->item(1));
-    form_->MakeLastLineCurrent(form_->lst1);  // idempotent
+    form_->form.MakeLastLineCurrent(FormList::Lst1);  // idempotent
     QCOMPARE(form_->lst1->currentRow(), 99);
   }
 
@@ -286,8 +286,8 @@ class MainScreenTest : public QObject {
     QTest::qWait(400);  // let any late activation or fallback arrive
     QCOMPARE(fake_->dialogs.errorBoxes, std::vector<std::string>{"Invalid filename."});
     QVERIFY(fake_->dialogs.shown.empty());
-    QVERIFY(form_->Summary.errorEnded);
-    QVERIFY(form_->RunStarted());
+    QVERIFY(form_->form.Summary.errorEnded);
+    QVERIFY(form_->form.RunStarted());
     QVERIFY(form_->isVisible());  // idle until Close
     QVERIFY(fake_->files.deleted.empty());
     QVERIFY(fake_->posWindow.searchedTitles.empty());
@@ -303,8 +303,8 @@ class MainScreenTest : public QObject {
   void stepOneFailureStopsBeforeStepTwo() {
     QVERIFY(QDir().mkpath(fake_->driveC() + "/ZelPos"));  // a log folder, but no tables at all
     QVERIFY(RunToEnd(*form_));
-    QVERIFY(!form_->StepOk);
-    QVERIFY(!form_->Summary.errorEnded);
+    QVERIFY(!form_->form.StepOk);
+    QVERIFY(!form_->form.Summary.errorEnded);
     QVERIFY(ReadLog(*fake_).endsWith("  ZEL Util Start.\r\n"));
     QCOMPARE(ReadLog(*fake_).count('\n'), 1);
     const QStringList lst2 = Lines(form_->lst2);
@@ -338,7 +338,7 @@ class MainScreenTest : public QObject {
     }
 
     RecordingObserver observer;
-    form_->SetObserver(&observer);
+    form_->form.SetObserver(&observer);
     bool flashingWhileAsked = false;
     QString labelWhileAsked;
     fake_->dialogs.onShow = [&](const zel::test::RecordedDialog& dialog) {
@@ -348,8 +348,8 @@ class MainScreenTest : public QObject {
       fake_->dialogs.answers.push_back(answer);
     };
     QVERIFY(RunToEnd(*form_));
-    QVERIFY(form_->StepOk);
-    QVERIFY(!form_->Summary.errorEnded);
+    QVERIFY(form_->form.StepOk);
+    QVERIFY(!form_->form.Summary.errorEnded);
     QCOMPARE(fake_->dialogs.shown.back().text, std::string("ShutDown PC"));
     QCOMPARE(fake_->dialogs.shown.back().kind, DialogKind::Confirmation);
     QVERIFY(flashingWhileAsked);
@@ -366,7 +366,7 @@ class MainScreenTest : public QObject {
     QCOMPARE(labels.value(1), QString("Please wait while checking Display Folder files...."));
     QCOMPARE(labels.last(), QString("File check complete....Please ShutDown this PC !!!!"));
     QCOMPARE(observer.events.value(0), QString("lbl1: ") + labels.first());
-    form_->SetObserver(nullptr);
+    form_->form.SetObserver(nullptr);
   }
 
   // --- One run at a time
@@ -391,14 +391,14 @@ class MainScreenTest : public QObject {
     QVERIFY(otherRun.Locked());
     const auto before = zel::test::SnapshotTree(fake_->prefix.path());
     {
-      TForm1 form(platform);
+      MainScreenWindow form(platform);
       RecordingObserver observer;
-      form.SetObserver(&observer);
+      form.form.SetObserver(&observer);
       QVERIFY(RunToEnd(form));
       QCOMPARE(fake_->dialogs.errorBoxes, std::vector<std::string>{"ZelUtil is already running."});
       QVERIFY(fake_->dialogs.shown.empty());
-      QVERIFY(form.Summary.errorEnded);
-      QVERIFY(!form.StepOk);
+      QVERIFY(form.form.Summary.errorEnded);
+      QVERIFY(!form.form.StepOk);
       QVERIFY(form.isVisible());  // idle until Close, as after any error that ends the run
       QCOMPARE(observer.events, QStringList());
       QCOMPARE(Lines(form.lst3), QStringList{""});
@@ -407,12 +407,12 @@ class MainScreenTest : public QObject {
       QVERIFY(fake_->powerOff.requests.empty());
       const auto after = zel::test::SnapshotTree(fake_->prefix.path());
       QVERIFY2(after == before, qPrintable(zel::test::TreeDifference(before, after)));
-      form.SetObserver(nullptr);
+      form.form.SetObserver(nullptr);
     }
 
     otherRun.Kill();
     fake_->dialogs.errorBoxes.clear();
-    TForm1 next(platform);
+    MainScreenWindow next(platform);
     QVERIFY(RunToEnd(next));
     QVERIFY(fake_->dialogs.errorBoxes.empty());
     QVERIFY(ReadLog(*fake_).endsWith("  ZEL Util Start.\r\n"));

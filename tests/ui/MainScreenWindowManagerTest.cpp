@@ -17,7 +17,7 @@
 #include "tests/support/FakePlatform.h"
 #include "tests/x11/X11Session.h"
 #include "tools/demostation/DemoStation.h"
-#include "ui/MainScreen.h"
+#include "ui/qt/MainScreenWindow.h"
 
 namespace zp = zel::platform;
 using zel::test::WindowManager;
@@ -59,7 +59,7 @@ struct Station {
   zp::QtMessageDialogs dialogs;
   zp::Platform platform{fake.files,    zp::HostIni(), dialogs,     fake.posWindow,
                         fake.powerOff, fake.system,   fake.runLock};
-  TForm1 form{platform};
+  MainScreenWindow form{platform};
   Station() { dialogs.SetWindow(&form); }
 
   // A demo station (a few records per table) with the given damage; empty on success.
@@ -152,7 +152,7 @@ class MainScreenWindowManagerTest : public QObject {
 
   // Both close requests a window manager may pass on: its own (as from its close box, a pager
   // or a task bar) and WM_DELETE_WINDOW straight to the window.
-  void requestClose(const TForm1& form) {
+  void requestClose(const MainScreenWindow& form) {
     x11_.askWindowManagerToClose(form.winId());
     x11_.sendDeleteWindow(form.winId());
   }
@@ -180,7 +180,7 @@ class MainScreenWindowManagerTest : public QObject {
     QFETCH(bool, honoursFunctions);
     if (!startWindowManager(wm)) return;
     Station station;  // no ZelPos folder: the run ends at once with the error box
-    TForm1& form = station.form;
+    MainScreenWindow& form = station.form;
     const Window main = form.winId();
     Window box = 0;
     bool bothUp = false;
@@ -205,10 +205,10 @@ class MainScreenWindowManagerTest : public QObject {
       read(box, boxRead);
       b->buttons().first()->click();
     };
-    QSignalSpy finished(&form, &TForm1::RunFinished);
+    QSignalSpy finished(&form, &MainScreenWindow::RunFinished);
     form.show();
     QVERIFY(finished.wait(30000));
-    QVERIFY(form.Summary.errorEnded);
+    QVERIFY(form.form.Summary.errorEnded);
     QCOMPARE(answerer.seen.size(), 1);
     QVERIFY2(bothUp, "the window manager did not map both windows");
 
@@ -257,17 +257,17 @@ class MainScreenWindowManagerTest : public QObject {
     Station station;
     const QString built = station.build({"db-header:TEMPDATA/PUMPSALE"});  // a warning mid-run
     QVERIFY2(built.isEmpty(), qPrintable(built));
-    TForm1& form = station.form;
+    MainScreenWindow& form = station.form;
 
     LineRecorder recorder;
     int requestsAtStep1 = 0;
     recorder.onLine = [&](RunObserver::List list, const std::string&) {
-      if (list == RunObserver::List::Lst1 && requestsAtStep1 == 0 && !form.StepOk) {
+      if (list == RunObserver::List::Lst1 && requestsAtStep1 == 0 && !form.form.StepOk) {
         requestClose(form);
         ++requestsAtStep1;
       }
     };
-    form.SetObserver(&recorder);
+    form.form.SetObserver(&recorder);
     QStringList visibleAfterRequest;
     FormAnswerer answerer;
     answerer.onForm = [&](QMessageBox* box) {
@@ -280,14 +280,14 @@ class MainScreenWindowManagerTest : public QObject {
       QVERIFY(button);
       button->click();
     };
-    QSignalSpy finished(&form, &TForm1::RunFinished);
+    QSignalSpy finished(&form, &MainScreenWindow::RunFinished);
     form.show();
     QVERIFY(finished.wait(120000));
-    form.SetObserver(nullptr);
+    form.form.SetObserver(nullptr);
 
     QCOMPARE(requestsAtStep1, 1);
-    QVERIFY(form.StepOk);
-    QVERIFY(!form.Summary.errorEnded);
+    QVERIFY(form.form.StepOk);
+    QVERIFY(!form.form.Summary.errorEnded);
     QCOMPARE(answerer.seen.size(), 2);
     QVERIFY2(answerer.seen[0].startsWith("Information: Replace file : TEMPDATA PUMPSALE"),
              qPrintable(answerer.seen[0]));
@@ -328,14 +328,15 @@ class MainScreenWindowManagerTest : public QObject {
     Station station;
     const QString built = station.build({});
     QVERIFY2(built.isEmpty(), qPrintable(built));
-    TForm1& form = station.form;
+    MainScreenWindow& form = station.form;
     const Window main = form.winId();
 
     LineRecorder recorder;
     int tableLines = 0;
     bool minimised = false, restored = false;
     recorder.onLine = [&](RunObserver::List list, const std::string& text) {
-      if (list != RunObserver::List::Lst1 || text.rfind("Testing ", 0) != 0 || !form.StepOk) return;
+      if (list != RunObserver::List::Lst1 || text.rfind("Testing ", 0) != 0 || !form.form.StepOk)
+        return;
       ++tableLines;
       if (tableLines == 4) {
         x11_.askWindowManagerToIconify(main);
@@ -345,7 +346,7 @@ class MainScreenWindowManagerTest : public QObject {
         restored = x11_.waitFor([&] { return x11_.wmState(main) == 1; });
       }
     };
-    form.SetObserver(&recorder);
+    form.form.SetObserver(&recorder);
     QImage atQuestion;
     FormAnswerer answerer;
     answerer.onForm = [&](QMessageBox* box) {
@@ -353,16 +354,16 @@ class MainScreenWindowManagerTest : public QObject {
       atQuestion = form.screen()->grabWindow(form.winId()).toImage();
       Button(box, "&No")->click();
     };
-    QSignalSpy finished(&form, &TForm1::RunFinished);
+    QSignalSpy finished(&form, &MainScreenWindow::RunFinished);
     form.show();
     QVERIFY(finished.wait(120000));
-    form.SetObserver(nullptr);
+    form.form.SetObserver(nullptr);
 
     QVERIFY2(minimised == minimises, minimises ? "the window manager did not minimise the window"
                                                : "the window manager minimised the window");
     QVERIFY2(restored, "the window manager did not restore the window");
     QVERIFY(tableLines > 20);
-    QVERIFY(form.StepOk);
+    QVERIFY(form.form.StepOk);
     QCOMPARE(answerer.seen, QStringList{"Confirm: ShutDown PC"});
     for (int list : {1, 2, 3}) {
       const QListWidget* widget = list == 1 ? form.lst1 : list == 2 ? form.lst2 : form.lst3;

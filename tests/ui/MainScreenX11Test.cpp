@@ -7,8 +7,8 @@
 #include <QtTest>
 
 #include "tests/support/FakePlatform.h"
-#include "ui/CustomLabel1.h"
-#include "ui/MainScreen.h"
+#include "ui/qt/CustomLabel1.h"
+#include "ui/qt/MainScreenWindow.h"
 
 namespace {
 
@@ -40,7 +40,7 @@ class MainScreenX11Test : public QObject {
     QCOMPARE(QGuiApplication::platformName(), QString("xcb"));
     zel::test::FakePlatform fake;
     QVERIFY(QDir().mkpath(fake.driveC() + "/ZelPos"));  // Step 1 fails: no control table
-    TForm1 form(fake.platform);
+    MainScreenWindow form(fake.platform);
     QImage duringRun;
     int listLines = -1;
     fake.dialogs.onShow = [&](const zel::test::RecordedDialog&) {
@@ -48,7 +48,7 @@ class MainScreenX11Test : public QObject {
       listLines = form.lst1->count();
       duringRun = form.screen()->grabWindow(form.winId()).toImage();
     };
-    QSignalSpy finished(&form, &TForm1::RunFinished);
+    QSignalSpy finished(&form, &MainScreenWindow::RunFinished);
     form.show();
     QVERIFY(finished.wait(60000));
     QVERIFY2(!duringRun.isNull(), "Step 1 showed no dialog");

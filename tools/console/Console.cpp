@@ -1,10 +1,14 @@
 #include "tools/console/Console.h"
 
+#include <cctype>
 #include <cstdio>
+#include <iostream>
 #include <istream>
 #include <ostream>
+#include <thread>
 
-#include "platform/qt/QtMessageDialogs.h"
+#include "platform/DriveMapping.h"
+#include "run/MainScreen.h"
 
 namespace zel::console {
 
@@ -148,19 +152,19 @@ void PrintLine(std::ostream& out, const std::string& line) {
 
 }  // namespace
 
-void EventPrinter::LineAdded(List list, const std::string& text) {
+void EventPrinter::AddLine(FormList list, const std::string& text) {
   PrintLine(out_, "lst" + std::to_string(static_cast<int>(list)) + ": " + EscapeText(text));
 }
 
-void EventPrinter::ListCleared(List list) {
+void EventPrinter::ClearList(FormList list) {
   PrintLine(out_, "lst" + std::to_string(static_cast<int>(list)) + ": <cleared>");
 }
 
-void EventPrinter::LabelTextChanged(const std::string& text) {
+void EventPrinter::SetLabelText(const std::string& text) {
   PrintLine(out_, "lbl1: " + EscapeText(text));
 }
 
-void EventPrinter::ProgressChanged(int position, int maximum) {
+void EventPrinter::SetProgress(int position, int maximum) {
   PrintLine(out_, "pb1: " + std::to_string(position) + "/" + std::to_string(maximum));
 }
 
@@ -169,8 +173,7 @@ platform::DialogResult ConsoleDialogs::MessageDlg(const std::string& text,
                                                   platform::DialogButtons buttons) {
   using platform::DialogButtons;
   using platform::DialogResult;
-  PrintLine(out_, std::string("dialog ") + platform::QtMessageDialogs::Title(kind) + ": " +
-                      EscapeText(text));
+  PrintLine(out_, std::string("dialog ") + platform::DialogTitle(kind) + ": " + EscapeText(text));
   DialogResult result;
   if (answers_ == Answers::Ask)
     result = Ask(buttons);
@@ -220,6 +223,45 @@ bool ReportingPowerOff::RequestShutdown(unsigned flags) {
   const bool accepted = real_->RequestShutdown(flags);
   PrintLine(out_, "power-off: " + std::to_string(flags) + (accepted ? " accepted" : " refused"));
   return accepted;
+}
+
+void PauseCountingServices::Sleep(int milliseconds) {
+  if (milliseconds <= 0) return;
+  const auto start = std::chrono::steady_clock::now();
+  std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
+  paused_ += std::chrono::duration_cast<std::chrono::milliseconds>(
+                 std::chrono::steady_clock::now() - start)
+                 .count();
+}
+
+int RunConsole(const Options& options, platform::Platform& platform,
+               const PauseCountingServices& system, EventPrinter& printer) {
+  TForm1 form(platform, printer);
+  form.Report.program = "zelutil-console";
+  if (!options.reportFile.empty()) {
+    // A Windows path ("C:\\...") names a file on drive C:, as everywhere in ZelUtil.
+    const std::string& file = options.reportFile;
+    const bool windowsPath = file.size() > 2 && std::isalpha(static_cast<unsigned char>(file[0])) &&
+                             file[1] == ':' && (file[2] == '\\' || file[2] == '/');
+    form.SetReportFile(windowsPath ? platform::MapWindowsPath(file).string() : file);
+  }
+  if (options.checkOnly) {
+    form.SetCheckOnly(true);
+    form.SurveyStation();  // before the tests, so the technician reads it first
+    for (const std::string& line : SurveyLines(form.Report.step1)) std::cout << line << '\n';
+    std::cout.flush();
+  }
+  const auto start = std::chrono::steady_clock::now();
+  form.FormActivate();
+  if (options.timing) {
+    const long long total = std::chrono::duration_cast<std::chrono::milliseconds>(
+                                std::chrono::steady_clock::now() - start)
+                                .count();
+    std::cout.flush();
+    std::cerr << "timing: run " << total << " ms, pauses " << system.PausedMilliseconds()
+              << " ms, run without pauses " << total - system.PausedMilliseconds() << " ms\n";
+  }
+  return form.ExitStatus();
 }
 
 }  // namespace zel::console

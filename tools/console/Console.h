@@ -9,11 +9,12 @@
 #include <vector>
 
 #include "platform/MessageDialog.h"
+#include "platform/Platform.h"
 #include "platform/PowerOff.h"
-#include "platform/qt/QtSystemServices.h"
+#include "platform/SystemServices.h"
 #include "report/ExitStatus.h"
 #include "report/RunReport.h"
-#include "ui/RunObserver.h"
+#include "run/FormView.h"
 
 namespace zel::console {
 
@@ -52,14 +53,22 @@ std::vector<std::string> SurveyLines(const report::Step1Record& survey);
 // so a name read from a file can never break a line or send the terminal a control sequence.
 std::string EscapeText(const std::string& text);
 
-// "lst1: TEXT", "lst1: <cleared>", "lbl1: TEXT", "pb1: POSITION/MAXIMUM".
-class EventPrinter : public RunObserver {
+// The console's window: "lst1: TEXT", "lst1: <cleared>", "lbl1: TEXT", "pb1: POSITION/MAXIMUM".
+// What only draws (repaints, the current line, flashing) prints nothing.
+class EventPrinter : public FormView {
  public:
   explicit EventPrinter(std::ostream& out) : out_(out) {}
-  void LineAdded(List list, const std::string& text) override;
-  void ListCleared(List list) override;
-  void LabelTextChanged(const std::string& text) override;
-  void ProgressChanged(int position, int maximum) override;
+  void AddLine(FormList list, const std::string& text) override;
+  void ClearList(FormList list) override;
+  void MakeLastLineCurrent(FormList) override {}
+  void RepaintList(FormList) override {}
+  void SetLabelText(const std::string& text) override;
+  void SetLabelFlashing(bool) override {}
+  void SetProgress(int position, int maximum) override;
+  void RefreshForm() override {}
+  void RepaintPanel() override {}
+  // The run ends with the program; there is no window to close.
+  void CloseForm() override {}
 
  private:
   std::ostream& out_;
@@ -98,21 +107,22 @@ class ReportingPowerOff : public platform::PowerOff {
   std::ostream& out_;
 };
 
-// The real pauses, beep and clock, counting the time spent pausing so --timing can tell the
-// run's own work from Step 1's fixed waits.
-class PauseCountingServices : public platform::QtSystemServices {
+// Real pauses and the clock, counting the time spent pausing so --timing can tell the run's own
+// work from Step 1's fixed waits. A terminal has no beep of its own: the console stays silent.
+class PauseCountingServices : public platform::SystemServices {
  public:
-  void Sleep(int milliseconds) override {
-    const auto start = std::chrono::steady_clock::now();
-    platform::QtSystemServices::Sleep(milliseconds);
-    paused_ += std::chrono::duration_cast<std::chrono::milliseconds>(
-                   std::chrono::steady_clock::now() - start)
-                   .count();
-  }
+  void Sleep(int milliseconds) override;
+  void Beep() override {}
+  std::chrono::system_clock::time_point Now() override { return std::chrono::system_clock::now(); }
   long long PausedMilliseconds() const noexcept { return paused_; }
 
  private:
   long long paused_ = 0;
 };
+
+// The run itself, the same on every system: the form with `printer` as its window, the station
+// survey first when checking only, and the timing at the end. Returns the exit status.
+int RunConsole(const Options& options, platform::Platform& platform,
+               const PauseCountingServices& system, EventPrinter& printer);
 
 }  // namespace zel::console

@@ -1,20 +1,14 @@
-// zelutil-console: ZelUtil's run for a terminal or an SSH session. The same window runs on Qt's
-// offscreen platform; every change it shows is printed as a line, and the program ends with the
-// run, its exit status telling how the run went.
-#include <QApplication>
-#include <QElapsedTimer>
-#include <cctype>
-#include <cstdlib>
+// zelutil-console: ZelUtil's run for a terminal or an SSH session. The run shows itself by
+// printing every change of its window as a line, and the program ends with the run, its exit
+// status telling how the run went.
+#include <QCoreApplication>
 #include <iostream>
 #include <memory>
 
-#include "platform/DriveMapping.h"
 #include "platform/Platform.h"
 #include "platform/linux/LogindPowerOff.h"
 #include "platform/linux/X11PosWindow.h"
-#include "platform/qt/QtSystemServices.h"
 #include "tools/console/Console.h"
-#include "ui/MainScreen.h"
 #include "zel/Version.h"
 
 int main(int argc, char* argv[]) {
@@ -34,11 +28,9 @@ int main(int argc, char* argv[]) {
     return zc::kExitOk;
   }
 
-  // No display needed; a platform the user chose is kept.
-  if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+  // The power-off request goes over D-Bus, which wants an application object; no window.
   int qtArgc = 1;
-  QApplication app(qtArgc, argv);
-  app.setQuitOnLastWindowClosed(false);  // the run's end, not the window's, ends the program
+  QCoreApplication app(qtArgc, argv);
 
   namespace zp = zel::platform;
   zc::EventPrinter printer(std::cout);
@@ -52,34 +44,5 @@ int main(int argc, char* argv[]) {
   zc::PauseCountingServices system;
   zp::Platform platform{zp::HostFiles(), zp::HostIni(), dialogs,          posWindow,
                         powerOff,        system,        zp::HostRunLock()};
-
-  TForm1 form(platform);
-  form.SetObserver(&printer);
-  form.Report.program = "zelutil-console";
-  if (!options->reportFile.empty()) {
-    // A Windows path ("C:\\...") names a file in the prefix, as everywhere in ZelUtil.
-    const std::string& file = options->reportFile;
-    const bool windowsPath = file.size() > 2 && std::isalpha(static_cast<unsigned char>(file[0])) &&
-                             file[1] == ':' && (file[2] == '\\' || file[2] == '/');
-    form.SetReportFile(windowsPath ? zp::MapWindowsPath(file).string() : file);
-  }
-  if (options->checkOnly) {
-    form.SetCheckOnly(true);
-    form.SurveyStation();  // before the tests, so the technician reads it first
-    for (const std::string& line : zc::SurveyLines(form.Report.step1)) std::cout << line << '\n';
-    std::cout.flush();
-  }
-  QElapsedTimer runTime;
-  QObject::connect(&form, &TForm1::RunStarting, &app, [&runTime] { runTime.start(); });
-  QObject::connect(&form, &TForm1::RunFinished, &app, [&form, &runTime, &system, &options] {
-    if (options->timing) {
-      const qint64 total = runTime.elapsed();
-      std::cout.flush();
-      std::cerr << "timing: run " << total << " ms, pauses " << system.PausedMilliseconds()
-                << " ms, run without pauses " << total - system.PausedMilliseconds() << " ms\n";
-    }
-    QCoreApplication::exit(form.ExitStatus());
-  });
-  form.show();
-  return app.exec();
+  return zc::RunConsole(*options, platform, system, printer);
 }

@@ -1,5 +1,5 @@
-// TForm1's window: the layout, what the run does with the window, and the run sequence.
-#include "ui/MainScreen.h"
+// TForm1's Qt window: the layout, and how it shows what the run does.
+#include "ui/qt/MainScreenWindow.h"
 
 #include <QApplication>
 #include <QEvent>
@@ -14,15 +14,10 @@
 #include <QStyledItemDelegate>
 #include <QTimer>
 #include <algorithm>
-#include <cstdio>
-#include <exception>
-#include <stdexcept>
 
-#include "engine/Session.h"
-#include "log/EInOutError.h"
 #include "platform/linux/X11WindowHints.h"
-#include "ui/CustomLabel1.h"
-#include "ui/Fonts.h"
+#include "ui/qt/CustomLabel1.h"
+#include "ui/qt/Fonts.h"
 
 namespace {
 
@@ -92,8 +87,9 @@ QListWidget* MakeList(QWidget* parent, const QRect& geometry, int fontPixels, in
 
 }  // namespace
 
-TForm1::TForm1(zel::platform::Platform& platform, QWidget* parent)
+MainScreenWindow::MainScreenWindow(zel::platform::Platform& platform, QWidget* parent)
     : QWidget(parent),
+      form(platform, *this),
       platform_(platform),
       drawsOnScreen_(QGuiApplication::platformName() != QLatin1String("offscreen")) {
   setWindowTitle(QStringLiteral("ZelUtil 2009-05-25"));
@@ -156,40 +152,37 @@ TForm1::TForm1(zel::platform::Platform& platform, QWidget* parent)
   lbl1->SetFlashRate(1000);
 
   btn1->setFocus();
-
-  tbl1.AfterClose = [this](zel::engine::Table& table) { tbl1AfterClose(table); };
 }
 
-TForm1::~TForm1() {
-  tbl1.AfterClose = nullptr;
-}
+MainScreenWindow::~MainScreenWindow() = default;
 
 // --- What the run does with the window. Each change is drawn at once: the run keeps the event
 // loop busy, so nothing would be drawn until the next dialog otherwise.
 
-namespace {
-
-RunObserver::List ListId(const TForm1& form, const QListWidget* list) {
-  if (list == form.lst2) return RunObserver::List::Lst2;
-  if (list == form.lst3) return RunObserver::List::Lst3;
-  return RunObserver::List::Lst1;
+QListWidget* MainScreenWindow::List(FormList list) const {
+  switch (list) {
+    case FormList::Lst2:
+      return lst2;
+    case FormList::Lst3:
+      return lst3;
+    case FormList::Lst1:
+      break;
+  }
+  return lst1;
 }
 
-}  // namespace
-
-void TForm1::AddLine(QListWidget* list, const std::string& text) {
-  list->addItem(QString::fromStdString(text));
-  if (observer_) observer_->LineAdded(ListId(*this, list), text);
+void MainScreenWindow::AddLine(FormList list, const std::string& text) {
+  List(list)->addItem(QString::fromStdString(text));
   RepaintList(list);
 }
 
-void TForm1::ClearList(QListWidget* list) {
-  list->clear();
-  if (observer_) observer_->ListCleared(ListId(*this, list));
+void MainScreenWindow::ClearList(FormList list) {
+  List(list)->clear();
   RepaintList(list);
 }
 
-void TForm1::MakeLastLineCurrent(QListWidget* list) {
+void MainScreenWindow::MakeLastLineCurrent(FormList id) {
+  QListWidget* list = List(id);
   const int last = list->count() - 1;
   if (last < 0) return;
   // In a multi-selection list the current line is only the focus line; in a single-selection
@@ -199,66 +192,52 @@ void TForm1::MakeLastLineCurrent(QListWidget* list) {
   else
     list->setCurrentRow(last, QItemSelectionModel::NoUpdate);
   list->scrollToItem(list->item(last));
-  RepaintList(list);
+  RepaintList(id);
 }
 
-void TForm1::DrawNow(QWidget* widget) {
+void MainScreenWindow::DrawNow(QWidget* widget) {
   if (drawsOnScreen_) widget->repaint();
 }
 
-void TForm1::RepaintList(QListWidget* list) {
+void MainScreenWindow::RepaintList(FormList id) {
   if (!drawsOnScreen_) return;
   // A list lays out rows added since its last paint only once the event loop runs again, which
   // the run does not let happen: lay them out now, then paint lines and scroll bar together.
+  QListWidget* list = List(id);
   list->doItemsLayout();
   list->repaint();
 }
 
-void TForm1::SetLabelText(const std::string& text) {
-  const QString caption = QString::fromStdString(text);
-  if (caption == lbl1->text()) return;
-  lbl1->SetCaption(caption);
-  if (observer_) observer_->LabelTextChanged(text);
+void MainScreenWindow::SetLabelText(const std::string& text) {
+  lbl1->SetCaption(QString::fromStdString(text));
   DrawNow(lbl1);
 }
 
-void TForm1::NotifyProgress() {
-  if (pb1->value() == reportedPosition_ && pb1->maximum() == reportedMaximum_) return;
-  reportedPosition_ = pb1->value();
-  reportedMaximum_ = pb1->maximum();
-  if (observer_) observer_->ProgressChanged(reportedPosition_, reportedMaximum_);
+void MainScreenWindow::SetLabelFlashing(bool flashing) {
+  lbl1->SetFlashEnabled(flashing);
+}
+
+void MainScreenWindow::SetProgress(int position, int maximum) {
+  pb1->setRange(0, maximum);
+  pb1->setValue(position);
   DrawNow(pb1);
 }
 
-void TForm1::SetProgressPosition(int position) {
-  // The bar keeps its position inside its range, as a Windows progress bar does.
-  pb1->setValue(std::clamp(position, pb1->minimum(), pb1->maximum()));
-  NotifyProgress();
-}
-
-void TForm1::SetProgressMaximum(int maximum) {
-  const int newMaximum = std::max(maximum, pb1->minimum());
-  const int position = std::min(pb1->value(), newMaximum);
-  pb1->setRange(pb1->minimum(), newMaximum);  // may reset the value: it is set again below
-  pb1->setValue(position);
-  NotifyProgress();
-}
-
-void TForm1::StepProgress() {
-  SetProgressPosition(pb1->value() + 1);
-}
-
-void TForm1::RefreshForm() {
+void MainScreenWindow::RefreshForm() {
   DrawNow(this);
 }
 
-void TForm1::RepaintPanel() {
+void MainScreenWindow::RepaintPanel() {
   DrawNow(pnl1);
+}
+
+void MainScreenWindow::CloseForm() {
+  close();
 }
 
 // --- The run.
 
-bool TForm1::event(QEvent* event) {
+bool MainScreenWindow::event(QEvent* event) {
   switch (event->type()) {
     case QEvent::Show:
       if (!centred_) {
@@ -271,11 +250,11 @@ bool TForm1::event(QEvent* event) {
       }
       // Without a window manager (a bare X server, the offscreen platform) no activation may
       // ever come: then the run starts once the window has had time to be drawn.
-      if (!activated_) QTimer::singleShot(300, this, [this] { StartRunOnce(); });
+      if (!form.RunStarted()) QTimer::singleShot(300, this, [this] { StartRunOnce(); });
       break;
     case QEvent::WindowActivate:
       // Queued, so the window is drawn before the run keeps the event loop busy.
-      if (!activated_) QTimer::singleShot(0, this, [this] { StartRunOnce(); });
+      if (!form.RunStarted()) QTimer::singleShot(0, this, [this] { StartRunOnce(); });
       break;
     default:
       break;
@@ -283,65 +262,10 @@ bool TForm1::event(QEvent* event) {
   return QWidget::event(event);
 }
 
-void TForm1::StartRunOnce() {
+void MainScreenWindow::StartRunOnce() {
   // Activation comes again after each dialog of the run closes; the run belongs to the first.
-  if (activated_ || !isVisible()) return;
-  activated_ = true;
+  if (form.RunStarted() || !isVisible()) return;
   emit RunStarting();
-  FormActivate(this);
-}
-
-void TForm1::FormActivate(QObject* /*sender*/) {
-  try {
-    RunChecks();
-  } catch (const std::exception& error) {
-    // What no step catches ends the run: the operator sees the message, the window stays idle.
-    Summary.errorEnded = true;
-    WriteRunReport();
-    std::string text = error.what();
-    if (const auto* io = dynamic_cast<const EInOutError*>(&error); io && !io->File.empty())
-      std::fprintf(stderr, "zelutil: %s: %s\n", io->File.c_str(), text.c_str());
-    if (text.empty() || text.back() != '.') text += '.';
-    platform_.dialogs.ErrorBox(text);
-  } catch (...) {
-    Summary.errorEnded = true;
-    WriteRunReport();
-    platform_.dialogs.ErrorBox("Unknown error.");
-  }
+  form.FormActivate();
   emit RunFinished();
-}
-
-void TForm1::RunChecks() {
-  if (Report.checkOnly) {
-    RunCheckOnly();
-    return;
-  }
-  // One run at a time, decided before anything is written: a second start while a run is in
-  // progress ends here and touches nothing. Without ZelUtil's folder there is nothing to guard
-  // and the log line below reports the missing folder as it always has.
-  if (platform_.runLock.Take() == zel::platform::RunLock::Outcome::HeldByOtherRun)
-    throw std::runtime_error("ZelUtil is already running");
-  reporting_ = true;  // from here on every run ends with a report
-  Report.started = platform_.system.Now();
-  WriteLog("ZEL Util Start.");
-  zel::engine::Session::Default().Close();
-  RepaintPanel();
-  SetLabelText("Please wait while Deleting *.Net and *.LCK files....");  // drawn at once
-  ResetControlFiles();
-  RepaintPanel();
-  if (!StepOk) return;
-  CheckAllTables();
-  WriteRunReport();  // on disk before the question that may power the PC off
-  lbl1->SetFlashEnabled(true);
-  SetLabelText("File check complete....Please ShutDown this PC !!!!");
-  RepaintPanel();
-  using zel::platform::DialogButtons;
-  using zel::platform::DialogKind;
-  using zel::platform::DialogResult;
-  if (platform_.dialogs.MessageDlg("ShutDown PC", DialogKind::Confirmation, DialogButtons::YesNo) ==
-      DialogResult::Yes) {
-    ShutDownPc(12);  // power off, forced; the window stays until the system ends the program
-  } else {
-    close();
-  }
 }

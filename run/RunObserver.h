@@ -1,11 +1,14 @@
 #pragma once
-// Sees every visible change of the run as it happens (the console front end prints them).
+// Sees every visible change of the run as it happens, whatever window shows it (tests use it to
+// follow a run from outside the window).
 #include <string>
+
+#include "run/FormView.h"
 
 class RunObserver {
  public:
   virtual ~RunObserver() = default;
-  enum class List { Lst1 = 1, Lst2 = 2, Lst3 = 3 };
+  using List = FormList;
   virtual void LineAdded(List list, const std::string& text) = 0;
   virtual void ListCleared(List list) = 0;
   virtual void LabelTextChanged(const std::string& text) = 0;

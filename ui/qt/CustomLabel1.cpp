@@ -1,4 +1,4 @@
-#include "ui/CustomLabel1.h"
+#include "ui/qt/CustomLabel1.h"
 
 #include <QApplication>
 #include <QMouseEvent>

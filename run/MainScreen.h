@@ -1,35 +1,32 @@
 #pragma once
-// TForm1, the one window: three lists, a progress bar, the flashing label, the Close button and
-// the table object; it drives the whole run. Its run operations are defined in ui/, log/,
-// steps/ and repair/.
-#include <QWidget>
+// TForm1, the one window's run: what it shows in its three lists, label and progress bar, and
+// the table object; it drives the whole run. It sees the window only through a FormView, so the
+// run is the same under every front end (the Qt window, the Win32 window, the console). Its run
+// operations are defined in run/, log/, steps/ and repair/.
 #include <string>
 #include <vector>
 
 #include "engine/Table.h"
 #include "platform/Platform.h"
 #include "report/RunReport.h"
-#include "ui/RunObserver.h"
+#include "run/FormView.h"
+#include "run/RunObserver.h"
 
-class QFrame;
-class QListWidget;
-class QProgressBar;
-class QPushButton;
-class TCustomLabel1;
-
-class TForm1 : public QWidget {
-  Q_OBJECT
-
+class TForm1 {
  public:
-  explicit TForm1(zel::platform::Platform& platform, QWidget* parent = nullptr);
-  ~TForm1() override;
+  TForm1(zel::platform::Platform& platform, FormView& view);
+  ~TForm1();
+  TForm1(const TForm1&) = delete;
+  TForm1& operator=(const TForm1&) = delete;
 
   void SetObserver(RunObserver* observer) { observer_ = observer; }
   // True once the run has been started; it is started at most once per window.
   bool RunStarted() const noexcept { return activated_; }
 
-  // Run sequence.
-  void FormActivate(QObject* sender);
+  // Run sequence. The front end calls FormActivate at the window's first activation; a later
+  // call does nothing. When it returns, the run has finished, stopped after Step 1 or been
+  // ended by an error.
+  void FormActivate();
   void RunChecks();
 
   // Activity log: appends one line to C:\ZelPos\ZelUtil.Log; raises EInOutError on failure.
@@ -76,16 +73,21 @@ class TForm1 : public QWidget {
   bool SaveDamagedFiles(const std::string& folder, const std::string& table);
 
   // What the run operations do with the window; each list line shows at once.
-  void AddLine(QListWidget* list, const std::string& text);
-  void ClearList(QListWidget* list);
-  void MakeLastLineCurrent(QListWidget* list);
-  void RepaintList(QListWidget* list);
+  void AddLine(FormList list, const std::string& text);
+  void ClearList(FormList list);
+  void MakeLastLineCurrent(FormList list);
+  void RepaintList(FormList list);
   void SetLabelText(const std::string& text);
   void SetProgressPosition(int position);
   void SetProgressMaximum(int maximum);
   void StepProgress();
   void RefreshForm();
   void RepaintPanel();
+  void SetLabelFlashing(bool flashing);
+  // What the window shows now.
+  int ProgressPosition() const noexcept { return position_; }
+  int ProgressMaximum() const noexcept { return maximum_; }
+  const std::string& LabelText() const noexcept { return labelText_; }
 
   // How the run ended, for front ends that report it (the console's exit status). Filled by
   // FormActivate (errorEnded) and CheckAllTables (the table counts).
@@ -121,35 +123,20 @@ class TForm1 : public QWidget {
   bool StepOk = false;
   bool TablesOk = false;
 
-  // Components, as laid out.
-  QFrame* pnl1 = nullptr;
-  QProgressBar* pb1 = nullptr;
-  QListWidget* lst1 = nullptr;
-  QListWidget* lst2 = nullptr;
-  QListWidget* lst3 = nullptr;
-  TCustomLabel1* lbl1 = nullptr;
-  QPushButton* btn1 = nullptr;
+  // The lists as the run names them; the window's own components are the front end's.
+  static constexpr FormList lst1 = FormList::Lst1;
+  static constexpr FormList lst2 = FormList::Lst2;
+  static constexpr FormList lst3 = FormList::Lst3;
   zel::engine::Table tbl1;
 
   zel::platform::Platform& platform() { return platform_; }
-
- signals:
-  // The run is about to start (once, at the window's first activation).
-  void RunStarting();
-  // FormActivate has returned: the run finished, stopped after Step 1 or was ended by an error.
-  void RunFinished();
-
- protected:
-  bool event(QEvent* event) override;
+  FormView& view() { return view_; }
 
  private:
-  void StartRunOnce();
   void NotifyProgress();
-  // Draws a widget at once, while the run keeps the event loop busy; on a platform without a
-  // screen (the console's offscreen one) nobody could see it, so nothing is drawn.
-  void DrawNow(QWidget* widget);
 
   zel::platform::Platform& platform_;
+  FormView& view_;
   RunObserver* observer_ = nullptr;
   // The run report's state: the last table test's open attempts, the repair being recorded,
   // where the report goes and whether the run has got far enough to have one.
@@ -159,9 +146,13 @@ class TForm1 : public QWidget {
   std::string reportWrittenTo_;
   bool reporting_ = false;
   bool tillRead_ = false;
+  // The folder of this run under ZelUtil.Damaged, once a repair has kept files there.
+  std::string damagedRunFolder_;
   bool activated_ = false;
-  bool centred_ = false;
-  bool drawsOnScreen_ = true;
+  std::string labelText_;
+  // The bar: range 0 to 100, position 0 at start.
+  int position_ = 0;
+  int maximum_ = 100;
   int reportedPosition_ = 0;
   int reportedMaximum_ = 100;
 };
