@@ -8,7 +8,7 @@
 #include <sstream>
 
 #include "tests/support/TreeSnapshot.h"
-#include "tools/demostation/DemoStation.h"
+#include "tests/support/DemoStations.h"
 
 namespace {
 
@@ -212,17 +212,8 @@ class ConsoleRunTest : public QObject {
   // A small healthy station in `dir`, built by the first test that needs it; false, with the
   // reason in `error`, when it could not be built.
   static bool BuildStationOnce(const QTemporaryDir& dir, QString& error) {
-    if (error.isEmpty() && !QDir(dir.path() + "/drive_c").exists()) {
-      zel::demostation::StationOptions options;
-      options.prefix = dir.path().toStdString();
-      options.scale = 5;
-      std::ostringstream progress;
-      try {
-        zel::demostation::BuildStation(options, progress);
-      } catch (const std::exception& e) {
-        error = QString::fromStdString(e.what());
-      }
-    }
+    if (error.isEmpty() && !QDir(dir.path() + "/drive_c").exists())
+      error = zel::test::BuildDemoStation(dir.path());
     return error.isEmpty();
   }
 

@@ -23,7 +23,7 @@
 #include "platform/DriveMapping.h"
 #include "tests/support/ChildProcess.h"
 #include "tests/support/TreeSnapshot.h"
-#include "tools/demostation/DemoStation.h"
+#include "tests/support/DemoStations.h"
 #include "zel/Version.h"
 
 namespace {
@@ -53,18 +53,7 @@ Result RunConsole(const QString& prefix, const QStringList& args) {
 
 // Builds a demo station in `prefix`; the error text, empty when it was built.
 QString Build(const QString& prefix, const QStringList& damages = {}) {
-  zel::demostation::StationOptions options;
-  options.prefix = prefix.toStdString();
-  options.scale = 5;
-  try {
-    for (const QString& damage : damages)
-      options.damages.push_back(zel::demostation::ParseDamage(damage.toStdString()));
-    std::ostringstream progress;
-    zel::demostation::BuildStation(options, progress);
-  } catch (const std::exception& error) {
-    return QString::fromStdString(error.what());
-  }
-  return {};
+  return zel::test::BuildDemoStation(prefix, damages);
 }
 
 QString Host(const QString& prefix, const std::string& windowsPath) {

@@ -12,7 +12,7 @@
 #include <sstream>
 
 #include "tests/support/FakePlatform.h"
-#include "tools/demostation/DemoStation.h"
+#include "tests/support/DemoStations.h"
 #include "ui/qt/MainScreenWindow.h"
 
 namespace {
@@ -26,18 +26,7 @@ bool RunToEnd(MainScreenWindow& form) {
 }
 
 QString BuildStation(const FakePlatform& fake, const QStringList& damages = {}) {
-  zel::demostation::StationOptions options;
-  options.prefix = fake.prefix.path().toStdString();
-  options.scale = 5;
-  try {
-    for (const QString& damage : damages)
-      options.damages.push_back(zel::demostation::ParseDamage(damage.toStdString()));
-    std::ostringstream progress;
-    zel::demostation::BuildStation(options, progress);
-  } catch (const std::exception& error) {
-    return QString::fromStdString(error.what());
-  }
-  return {};
+  return zel::test::BuildDemoStation(fake.prefix.path(), damages);
 }
 
 QString ReportFolder(const FakePlatform& fake) {

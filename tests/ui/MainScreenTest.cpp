@@ -14,7 +14,7 @@
 #include "tests/support/ChildProcess.h"
 #include "tests/support/FakePlatform.h"
 #include "tests/support/TreeSnapshot.h"
-#include "tools/demostation/DemoStation.h"
+#include "tests/support/DemoStations.h"
 #include "ui/qt/CustomLabel1.h"
 #include "ui/qt/MainScreenWindow.h"
 
@@ -327,15 +327,8 @@ class MainScreenTest : public QObject {
   void closingQuestion() {
     QFETCH(DialogResult, answer);
     QFETCH(bool, windowStays);
-    zel::demostation::StationOptions options;
-    options.prefix = fake_->prefix.path().toStdString();
-    options.scale = 5;
-    std::ostringstream progress;
-    try {
-      zel::demostation::BuildStation(options, progress);
-    } catch (const std::exception& e) {
-      QFAIL(e.what());
-    }
+    const QString error = zel::test::BuildDemoStation(fake_->prefix.path());
+    QVERIFY2(error.isEmpty(), qPrintable(error));
 
     RecordingObserver observer;
     form_->form.SetObserver(&observer);

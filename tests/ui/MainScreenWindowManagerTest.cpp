@@ -16,7 +16,7 @@
 #include "platform/qt/QtMessageDialogs.h"
 #include "tests/support/FakePlatform.h"
 #include "tests/x11/X11Session.h"
-#include "tools/demostation/DemoStation.h"
+#include "tests/support/DemoStations.h"
 #include "ui/qt/MainScreenWindow.h"
 
 namespace zp = zel::platform;
@@ -63,18 +63,8 @@ struct Station {
   Station() { dialogs.SetWindow(&form); }
 
   // A demo station (a few records per table) with the given damage; empty on success.
-  QString build(const std::vector<std::string>& damages) {
-    zel::demostation::StationOptions options;
-    options.prefix = fake.prefix.path().toStdString();
-    options.scale = 5;
-    try {
-      for (const auto& d : damages) options.damages.push_back(zel::demostation::ParseDamage(d));
-      std::ostringstream progress;
-      zel::demostation::BuildStation(options, progress);
-    } catch (const std::exception& e) {
-      return e.what();
-    }
-    return {};
+  QString build(const QStringList& damages) {
+    return zel::test::BuildDemoStation(fake.prefix.path(), damages);
   }
 };
 
