@@ -8,8 +8,10 @@
 #include <filesystem>
 #include <string>
 
+#include "creators/Schemas.h"
 #include "engine/EngineError.h"
 #include "engine/Salvage.h"
+#include "engine/TableWriter.h"
 #include "platform/DriveMapping.h"
 #include "repair/TableFiles.h"
 #include "report/ReportFolder.h"
@@ -41,6 +43,48 @@ std::string MiB(std::uintmax_t bytes) {
   return std::to_string((bytes + (1u << 20) - 1) >> 20) + " MiB";
 }
 
+// The table as the catalogue defines it, written empty in a folder of its own for as long as
+// this object lives: the structure a salvage needs when the damaged header cannot be read. The
+// same definition makes the new empty table that replaces the damaged one.
+class SalvageTemplate {
+ public:
+  SalvageTemplate(const std::string& folder, const std::string& table) {
+    namespace fs = std::filesystem;
+    const zel::creators::TableSchema* schema = zel::creators::FindSchema(folder, table);
+    if (!schema) return;
+    std::error_code ec;
+    const fs::path base = fs::temp_directory_path(ec);
+    if (ec) return;
+    const auto unique = std::chrono::steady_clock::now().time_since_epoch().count();
+    for (int n = 0; n < 100 && dir_.empty(); ++n) {
+      const fs::path candidate = base / ("zelutil-template-" + table + "-" +
+                                         std::to_string(unique) + "-" + std::to_string(n));
+      if (fs::create_directory(candidate, ec)) dir_ = candidate;
+    }
+    if (dir_.empty()) return;
+    try {
+      zel::engine::CreateTable(dir_ / (table + ".DB"), schema->def);
+      db_ = dir_ / (table + ".DB");
+    } catch (const std::exception& e) {
+      zel::repair::TellTechnician("no template for the salvage of " + folder + "\\" + table + ": " +
+                                  e.what());
+    }
+  }
+  ~SalvageTemplate() {
+    std::error_code ec;
+    if (!dir_.empty()) std::filesystem::remove_all(dir_, ec);
+  }
+  SalvageTemplate(const SalvageTemplate&) = delete;
+  SalvageTemplate& operator=(const SalvageTemplate&) = delete;
+
+  // The template's .DB; empty when the catalogue has no such table or it could not be written.
+  const std::filesystem::path& Db() const { return db_; }
+
+ private:
+  std::filesystem::path dir_;
+  std::filesystem::path db_;
+};
+
 // Reads every record it can from the kept copy of the data file into Salvaged\<TABLE>.DB and
 // .csv beside it. Only standard error and the run report hear of it; a salvage that fails,
 // finds nothing or lacks room never stops the repair.
@@ -65,7 +109,22 @@ void SalvageRecords(const std::string& kept, const std::string& folder, const st
   const fs::path dir = zel::platform::MapWindowsPath(salvaged);
   try {
     fs::create_directories(dir);
-    const auto r = zel::engine::SalvageTable(source, dir / (table + ".DB"));
+    zel::engine::SalvageReport r;
+    try {
+      r = zel::engine::SalvageTable(source, dir / (table + ".DB"));
+    } catch (const zel::engine::EngineError& e) {
+      if (e.Code() != zel::engine::SalvageErrorCode::NoStructure) throw;
+      // The header is gone: the catalogue's definition of the table gives the structure.
+      const SalvageTemplate like(folder, table);
+      if (like.Db().empty()) {
+        zel::repair::TellTechnician("salvage of " + name + " skipped: its header cannot be read (" +
+                                    e.what() + ") and no definition of it could be written");
+        return;
+      }
+      zel::engine::SalvageOptions options;
+      options.like = like.Db();
+      r = zel::engine::SalvageTable(source, dir / (table + ".DB"), options);
+    }
     std::string path;
     if (r.tableWritten)
       path = salvaged + table + ".DB";
