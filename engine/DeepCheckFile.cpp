@@ -1,9 +1,5 @@
 #include "engine/DeepCheckFile.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <system_error>
@@ -11,44 +7,6 @@
 #include "engine/EngineError.h"
 
 namespace zel::engine::deep {
-
-ReadOnlyFile::ReadOnlyFile(std::filesystem::path path) : path_(std::move(path)) {
-  fd_ = ::open(path_.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY);
-  if (fd_ < 0) {
-    const int err = errno;
-    if (err == ENOENT)
-      throw EngineError(ErrorCode::FileDoesNotExist, "File does not exist", Name());
-    throw EngineError(ErrorCode::ReadFailed,
-                      "Cannot read file (" + std::generic_category().message(err) + ")", Name());
-  }
-  struct stat st {};
-  if (::fstat(fd_, &st) != 0 || !S_ISREG(st.st_mode)) {
-    ::close(fd_);
-    fd_ = -1;
-    throw EngineError(ErrorCode::ReadFailed, "Cannot read file (not a regular file)", Name());
-  }
-  size_ = static_cast<std::uint64_t>(st.st_size);
-}
-
-ReadOnlyFile::~ReadOnlyFile() {
-  if (fd_ >= 0) ::close(fd_);
-}
-
-std::size_t ReadOnlyFile::ReadAt(std::uint64_t offset, std::uint8_t* dst, std::size_t len) const {
-  std::size_t done = 0;
-  while (done < len) {
-    const ssize_t n = ::pread(fd_, dst + done, len - done, static_cast<off_t>(offset + done));
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      throw EngineError(ErrorCode::ReadFailed,
-                        "Cannot read file (" + std::generic_category().message(errno) + ")",
-                        Name());
-    }
-    if (n == 0) break;
-    done += static_cast<std::size_t>(n);
-  }
-  return done;
-}
 
 bool ReadHeader(const ReadOnlyFile& file, px::Header& header, std::string& problem) {
   std::vector<std::uint8_t> buf(px::kMinHeaderBytes);

@@ -9,28 +9,11 @@
 #include <vector>
 
 #include "engine/ParadoxFormat.h"
+#include "engine/PositionalFile.h"
 
 namespace zel::engine::deep {
 
-class ReadOnlyFile {
- public:
-  // Raises EngineError (file does not exist, cannot read) naming the file.
-  explicit ReadOnlyFile(std::filesystem::path path);
-  ~ReadOnlyFile();
-  ReadOnlyFile(const ReadOnlyFile&) = delete;
-  ReadOnlyFile& operator=(const ReadOnlyFile&) = delete;
-
-  const std::filesystem::path& Path() const { return path_; }
-  std::string Name() const { return path_.string(); }
-  std::uint64_t Size() const { return size_; }
-  // Up to `len` bytes at `offset`; fewer only at the end of the file. Raises on an I/O error.
-  std::size_t ReadAt(std::uint64_t offset, std::uint8_t* dst, std::size_t len) const;
-
- private:
-  std::filesystem::path path_;
-  int fd_ = -1;
-  std::uint64_t size_ = 0;
-};
+using ReadOnlyFile = PositionalFile;
 
 // Reads and parses the header of a Paradox file; false with `problem` when it cannot.
 bool ReadHeader(const ReadOnlyFile& file, px::Header& header, std::string& problem);

@@ -1,11 +1,6 @@
 #include "engine/Salvage.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
 #include <cstring>
 #include <numeric>
 #include <optional>
@@ -17,6 +12,7 @@
 #include "engine/CsvExport.h"
 #include "engine/EngineError.h"
 #include "engine/ParadoxFormat.h"
+#include "engine/PositionalFile.h"
 #include "engine/RecordEncoding.h"
 #include "engine/SalvageFields.h"
 #include "engine/TableWriter.h"
@@ -37,56 +33,8 @@ std::string Lower(std::string s) {
   return s;
 }
 
-[[noreturn]] void ReadError(const fs::path& file, const std::string& why) {
-  throw EngineError(ErrorCode::ReadFailed, "Cannot read file (" + why + ")", file.string());
-}
-
 // The damaged file, only read.
-class SourceFile {
- public:
-  explicit SourceFile(fs::path path) : path_(std::move(path)) {
-    fd_ = ::open(path_.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY);
-    if (fd_ < 0) {
-      const int err = errno;
-      if (err == ENOENT)
-        throw EngineError(ErrorCode::FileDoesNotExist, "File does not exist", path_.string());
-      ReadError(path_, std::generic_category().message(err));
-    }
-    struct stat st {};
-    if (::fstat(fd_, &st) != 0 || !S_ISREG(st.st_mode)) {
-      ::close(fd_);
-      fd_ = -1;
-      ReadError(path_, "not a regular file");
-    }
-    size_ = static_cast<std::uint64_t>(st.st_size);
-  }
-  ~SourceFile() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  SourceFile(const SourceFile&) = delete;
-  SourceFile& operator=(const SourceFile&) = delete;
-  const fs::path& Path() const { return path_; }
-  std::uint64_t Size() const { return size_; }
-  // Up to `len` bytes at `offset`; fewer only at the end of the file.
-  std::size_t ReadAt(std::uint64_t offset, std::uint8_t* dst, std::size_t len) const {
-    std::size_t done = 0;
-    while (done < len) {
-      const ssize_t n = ::pread(fd_, dst + done, len - done, static_cast<off_t>(offset + done));
-      if (n < 0) {
-        if (errno == EINTR) continue;
-        ReadError(path_, std::generic_category().message(errno));
-      }
-      if (n == 0) break;
-      done += static_cast<std::size_t>(n);
-    }
-    return done;
-  }
-
- private:
-  fs::path path_;
-  int fd_ = -1;
-  std::uint64_t size_ = 0;
-};
+using SourceFile = PositionalFile;
 
 bool ParseFile(const SourceFile& file, Header& h, std::string& problem) {
   std::vector<std::uint8_t> buf(

@@ -1,17 +1,13 @@
 #include "engine/Verifier.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
 #include <cstring>
 #include <optional>
 #include <system_error>
 
 #include "engine/EngineError.h"
 #include "engine/ParadoxFormat.h"
+#include "engine/PositionalFile.h"
 #include "platform/DriveMapping.h"
 
 namespace zel::engine {
@@ -50,54 +46,7 @@ std::string Num(std::uint64_t v) {
 
 // ---- Reading --------------------------------------------------------------------------------
 
-// A read-only file read with pread; never locked, so closing it cannot drop a lock of ours.
-class File {
- public:
-  explicit File(fs::path path) : path_(std::move(path)) {
-    fd_ = ::open(path_.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY);
-    if (fd_ < 0) {
-      const int err = errno;
-      if (err == ENOENT) Fail(ErrorCode::FileDoesNotExist, "File does not exist", {}, path_);
-      Fail(ErrorCode::ReadFailed, "Cannot read file", std::generic_category().message(err), path_);
-    }
-    struct stat st {};
-    if (::fstat(fd_, &st) != 0 || !S_ISREG(st.st_mode)) {
-      ::close(fd_);
-      fd_ = -1;
-      Fail(ErrorCode::ReadFailed, "Cannot read file", "not a regular file", path_);
-    }
-    size_ = static_cast<std::uint64_t>(st.st_size);
-  }
-  ~File() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  File(const File&) = delete;
-  File& operator=(const File&) = delete;
-
-  const fs::path& Path() const { return path_; }
-  std::uint64_t Size() const { return size_; }
-
-  // Reads up to `len` bytes at `offset`; fewer only at the end of the file.
-  std::size_t ReadAt(std::uint64_t offset, std::uint8_t* dst, std::size_t len) const {
-    std::size_t done = 0;
-    while (done < len) {
-      const ssize_t n = ::pread(fd_, dst + done, len - done, static_cast<off_t>(offset + done));
-      if (n < 0) {
-        if (errno == EINTR) continue;
-        Fail(ErrorCode::ReadFailed, "Cannot read file", std::generic_category().message(errno),
-             path_);
-      }
-      if (n == 0) break;
-      done += static_cast<std::size_t>(n);
-    }
-    return done;
-  }
-
- private:
-  fs::path path_;
-  int fd_ = -1;
-  std::uint64_t size_ = 0;
-};
+using File = PositionalFile;
 
 // Reads and validates the header of any Paradox file.
 Header ReadHeader(const File& file) {
@@ -1001,7 +950,8 @@ void VerifyDataFile(const fs::path& dbFile) {
   }
   const bool keyed = db.fileType == px::FileType::KeyedData;
   const KeyOrder dbOrder = keyed ? PrimaryOrder(db) : KeyOrder();
-  ChainWalker chain(*file, db, ErrorCode::CorruptFile, kTextCorruptFile, keyed ? &dbOrder : nullptr);
+  ChainWalker chain(*file, db, ErrorCode::CorruptFile, kTextCorruptFile,
+                    keyed ? &dbOrder : nullptr);
   chain.Drain();
   chain.CheckFreeList();
 }
