@@ -1,8 +1,13 @@
 #include "engine/CsvExport.h"
 
+#ifdef _WIN32
+#include <windows.h>
+#else
 #include <iconv.h>
+#endif
 
 #include <charconv>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <vector>
@@ -92,6 +97,43 @@ void AppendField(std::string& line, std::string_view value) {
   line += '"';
 }
 
+#ifdef _WIN32
+
+// Windows decodes with its own tables of the code page.
+TextDecoder::TextDecoder(int codePage) {
+  const UINT page = codePage > 0 && IsValidCodePage(static_cast<UINT>(codePage))
+                        ? static_cast<UINT>(codePage)
+                        : 1252u;
+  cd_ = reinterpret_cast<void*>(static_cast<std::uintptr_t>(page));
+}
+
+TextDecoder::~TextDecoder() = default;
+
+void TextDecoder::AppendUtf8(std::string& out, std::string_view bytes) {
+  const auto page = static_cast<UINT>(reinterpret_cast<std::uintptr_t>(cd_));
+  for (const char byte : bytes) {
+    // Each byte on its own: a byte the code page leaves undefined becomes U+FFFD, not an error
+    // that loses the rest of the text.
+    const auto c = static_cast<unsigned char>(byte);
+    if (c < 0x80) {
+      out += static_cast<char>(c);
+      continue;
+    }
+    wchar_t wide[2];
+    char utf8[8];
+    const int units = MultiByteToWideChar(page, MB_ERR_INVALID_CHARS, &byte, 1, wide, 2);
+    const int n = units > 0 ? WideCharToMultiByte(CP_UTF8, 0, wide, units, utf8, sizeof utf8,
+                                                  nullptr, nullptr)
+                            : 0;
+    if (n > 0)
+      out.append(utf8, static_cast<std::size_t>(n));
+    else
+      out += "\xEF\xBF\xBD";
+  }
+}
+
+#else
+
 TextDecoder::TextDecoder(int codePage) {
   const std::string name = "CP" + std::to_string(codePage > 0 ? codePage : 1252);
   iconv_t cd = ::iconv_open("UTF-8", name.c_str());
@@ -134,6 +176,8 @@ void TextDecoder::AppendUtf8(std::string& out, std::string_view bytes) {
     }
   }
 }
+
+#endif
 
 void AppendValue(std::string& out, const px::Field& f, const std::uint8_t* rec, TextDecoder& text) {
   const std::uint8_t* p = rec + f.offset;

@@ -1,5 +1,7 @@
 #include "engine/SessionLocks.h"
 
+#ifndef _WIN32
+
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -28,12 +30,12 @@ std::optional<fs::path> FindIgnoringCase(const fs::path& dir, const std::string&
   return std::nullopt;
 }
 
-bool SetLock(int fd, short type) {
+bool SetLock(std::intptr_t fd, short type) {
   struct flock lk;
   std::memset(&lk, 0, sizeof lk);
   lk.l_type = type;
   lk.l_whence = SEEK_SET;  // whole file
-  return ::fcntl(fd, F_SETLK, &lk) == 0;
+  return ::fcntl(static_cast<int>(fd), F_SETLK, &lk) == 0;
 }
 
 std::string Reason(int err) {
@@ -50,7 +52,7 @@ const SessionLocks::Held* SessionLocks::Find(const fs::path& file) const {
   struct stat st {};
   if (::stat(file.c_str(), &st) != 0) return nullptr;
   for (const Held& h : held_) {
-    if (h.dev == st.st_dev && h.ino == st.st_ino) return &h;
+    if (h.dev == std::uint64_t(st.st_dev) && h.ino == std::uint64_t(st.st_ino)) return &h;
   }
   return nullptr;
 }
@@ -65,13 +67,13 @@ void SessionLocks::Prune() {
   // forgotten, so the next open makes new ones.
   for (auto it = held_.begin(); it != held_.end();) {
     struct stat st {};
-    const bool present =
-        ::stat(it->path.c_str(), &st) == 0 && st.st_dev == it->dev && st.st_ino == it->ino;
+    const bool present = ::stat(it->path.c_str(), &st) == 0 &&
+                         std::uint64_t(st.st_dev) == it->dev && std::uint64_t(st.st_ino) == it->ino;
     if (present) {
       ++it;
       continue;
     }
-    ::close(it->fd);
+    ::close(static_cast<int>(it->fd));
     it = held_.erase(it);
   }
 }
@@ -133,13 +135,13 @@ void SessionLocks::Hold(const fs::path& file, bool isNetFile) {
     if (!SetLock(h.fd, F_RDLCK)) {
       const int err = errno;
       ::unlink(file.c_str());
-      ::close(h.fd);
+      ::close(static_cast<int>(h.fd));
       throw EngineError(ErrorCode::CannotLockNetFile,
                         "Cannot lock network file (" + Reason(err) + ")", file.string());
     }
   }
   struct stat st {};
-  if (::fstat(h.fd, &st) == 0) {
+  if (::fstat(static_cast<int>(h.fd), &st) == 0) {
     h.dev = st.st_dev;
     h.ino = st.st_ino;
   }
@@ -158,12 +160,15 @@ void SessionLocks::Acquire(const fs::path& dir, const fs::path& netFile) {
 void SessionLocks::ReleaseAll() {
   for (Held& h : held_) {
     struct stat st {};
-    if (h.made && ::stat(h.path.c_str(), &st) == 0 && st.st_dev == h.dev && st.st_ino == h.ino) {
+    if (h.made && ::stat(h.path.c_str(), &st) == 0 && std::uint64_t(st.st_dev) == h.dev &&
+        std::uint64_t(st.st_ino) == h.ino) {
       ::unlink(h.path.c_str());
     }
-    ::close(h.fd);
+    ::close(static_cast<int>(h.fd));
   }
   held_.clear();
 }
 
 }  // namespace zel::engine
+
+#endif  // !_WIN32

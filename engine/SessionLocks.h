@@ -1,9 +1,9 @@
 #pragma once
 // The lock files a session keeps: PARADOX.LCK and PDOXUSRS.LCK in each folder holding an open
-// table, and the network control file. Each one the session makes is held with a classic fcntl
-// lock (per process, so another process's probe sees it) and removed when the session ends.
-#include <sys/types.h>
-
+// table, and the network control file. Each one the session makes is held (on POSIX with a
+// classic fcntl lock, per process, so another process's probe sees it; on Windows open without
+// sharing it for deletion, with a LockFileEx lock) and removed when the session ends.
+#include <cstdint>
 #include <filesystem>
 #include <vector>
 
@@ -36,9 +36,10 @@ class SessionLocks {
  private:
   struct Held {
     std::filesystem::path path;
-    dev_t dev = 0;
-    ino_t ino = 0;
-    int fd = -1;
+    // Which file it is, whatever its name: device and inode, or volume and file index.
+    std::uint64_t dev = 0;
+    std::uint64_t ino = 0;
+    std::intptr_t fd = -1;  // a file descriptor, or a Windows HANDLE
     bool made = false;
   };
   const Held* Find(const std::filesystem::path& file) const;

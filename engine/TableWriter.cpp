@@ -1,9 +1,5 @@
 #include "engine/TableWriter.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
@@ -14,6 +10,7 @@
 
 #include "engine/EngineError.h"
 #include "engine/ParadoxFormat.h"
+#include "engine/PositionalFile.h"
 #include "engine/RecordEncoding.h"
 #include "engine/WriterIO.h"
 #include "engine/WriterLayout.h"
@@ -566,44 +563,28 @@ void CreateTableImpl(const fs::path& db, const TableDef& def, const RecordSource
 
 // ---- Rebuilding -------------------------------------------------------------------------------
 
+// The table being rebuilt, read by position; a missing file is a missing table.
 class FileReader {
  public:
-  explicit FileReader(const fs::path& file) : file_(file) {
-    fd_ = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd_ < 0) {
-      const int err = errno;
-      if (err == ENOENT)
-        throw EngineError(ErrorCode::TableDoesNotExist, "Table does not exist", file.string());
-      writer::ThrowIo("Cannot open", file, err);
-    }
-    struct stat st {};
-    if (::fstat(fd_, &st) != 0) writer::ThrowIo("Cannot read", file, errno);
-    size_ = static_cast<std::uint64_t>(st.st_size);
-  }
-  ~FileReader() { ::close(fd_); }
-  FileReader(const FileReader&) = delete;
-  FileReader& operator=(const FileReader&) = delete;
-  std::uint64_t Size() const { return size_; }
+  explicit FileReader(const fs::path& file) : file_(Open(file)) {}
+  std::uint64_t Size() const { return file_.Size(); }
   // Reads exactly `size` bytes or raises: callers check ranges against Size() first.
   void Read(std::uint64_t offset, void* out, std::size_t size) {
-    auto* p = static_cast<std::uint8_t*>(out);
-    while (size > 0) {
-      const ssize_t n = ::pread(fd_, p, size, static_cast<off_t>(offset));
-      if (n < 0 && errno == EINTR) continue;
-      if (n < 0) writer::ThrowIo("Cannot read", file_, errno);
-      if (n == 0)
-        throw EngineError(ErrorCode::CorruptFile, "Corrupt file - other than header",
-                          file_.string());
-      p += n;
-      size -= static_cast<std::size_t>(n);
-      offset += static_cast<std::uint64_t>(n);
-    }
+    if (file_.ReadAt(offset, static_cast<std::uint8_t*>(out), size) != size)
+      throw EngineError(ErrorCode::CorruptFile, "Corrupt file - other than header", file_.Name());
   }
 
  private:
-  fs::path file_;
-  int fd_ = -1;
-  std::uint64_t size_ = 0;
+  static PositionalFile Open(const fs::path& file) {
+    try {
+      return PositionalFile(file);
+    } catch (const EngineError& e) {
+      if (e.Code() == ErrorCode::FileDoesNotExist)
+        throw EngineError(ErrorCode::TableDoesNotExist, "Table does not exist", file.string());
+      throw;
+    }
+  }
+  PositionalFile file_;
 };
 
 [[noreturn]] void Damaged(const fs::path& db, const std::string& why) {

@@ -13,6 +13,9 @@ namespace zel::engine::writer {
 
 // Raises EngineError(WriteFailed) naming `file`, with the system's reason for `err`.
 [[noreturn]] void ThrowIo(const std::string& what, const std::filesystem::path& file, int err);
+// The same with the reason in words.
+[[noreturn]] void ThrowIoReason(const std::string& what, const std::filesystem::path& file,
+                                const std::string& reason);
 
 // A file written under a unique hidden name in the target's folder. Removed on destruction
 // unless it has been committed.
@@ -41,7 +44,7 @@ class TempFile {
   void Flush();
   std::filesystem::path target_;
   std::filesystem::path temp_;
-  int fd_ = -1;
+  std::intptr_t fd_ = -1;  // os::Handle
   bool committed_ = false;
   std::uint64_t flushed_ = 0;
   std::vector<std::uint8_t> buffer_;
@@ -76,7 +79,7 @@ class SpillFile {
  private:
   void Flush();
   std::filesystem::path name_;
-  int fd_ = -1;
+  std::intptr_t fd_ = -1;  // os::Handle
   std::uint64_t flushed_ = 0;
   std::vector<std::uint8_t> buffer_;
   std::vector<std::uint8_t> window_;
