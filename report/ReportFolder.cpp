@@ -1,15 +1,10 @@
 #include "report/ReportFolder.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
-#include <cstring>
 #include <ctime>
 #include <vector>
 
+#include "report/ReportFiles.h"
 #include "report/ReportWriter.h"
 
 namespace zel::report {
@@ -25,8 +20,8 @@ bool AllDigits(const std::string& text) {
 
 std::string ReportStamp(std::chrono::system_clock::time_point time) {
   const std::time_t seconds = std::chrono::system_clock::to_time_t(time);
-  std::tm local{};
-  ::localtime_r(&seconds, &local);
+  long offset = 0;
+  const std::tm local = files::LocalTime(seconds, offset);
   char text[32];
   std::strftime(text, sizeof text, "%Y%m%d-%H%M%S", &local);
   return text;
@@ -46,27 +41,7 @@ bool IsReportName(const std::string& name) {
 }
 
 void EnsureReportFolder(const fs::path& folder) {
-  if (::mkdir(folder.c_str(), 0755) == 0) {
-    // The new folder must outlive a power-off that follows the run at once.
-    if (folder.has_parent_path()) {
-      std::error_code ec;
-      const int fd = ::open(folder.parent_path().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-      if (fd < 0 || ::fsync(fd) != 0) {
-        const int error = errno;
-        if (fd >= 0) ::close(fd);
-        throw ReportError("cannot sync the folder " + folder.parent_path().string() + ": " +
-                          std::strerror(error));
-      }
-      ::close(fd);
-    }
-    return;
-  }
-  const int error = errno;
-  struct stat st {};
-  if (error == EEXIST && ::stat(folder.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) return;
-  throw ReportError("cannot make the report folder " + folder.string() + ": " +
-                    (error == EEXIST ? std::string("a file of that name is in the way")
-                                     : std::string(std::strerror(error))));
+  files::MakeFolder(folder);
 }
 
 fs::path PublishReport(const fs::path& folder, std::chrono::system_clock::time_point started,

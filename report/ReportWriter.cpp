@@ -1,14 +1,10 @@
 #include "report/ReportWriter.h"
 
-#include <fcntl.h>
-#include <stdio.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
-#include <cstring>
+#include <cstdio>
 #include <ctime>
 #include <nlohmann/json.hpp>
+
+#include "report/ReportFiles.h"
 
 namespace zel::report {
 namespace fs = std::filesystem;
@@ -99,62 +95,14 @@ Json TableJson(const TableRecord& table) {
               {"skipped", table.skipped}};
 }
 
-std::string ErrorText(int error) {
-  return std::strerror(error);
-}
-
-void SyncFolder(const fs::path& folder) {
-  const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (fd < 0 || ::fsync(fd) != 0) {
-    const int error = errno;
-    if (fd >= 0) ::close(fd);
-    throw ReportError("cannot sync the folder " + folder.string() + ": " + ErrorText(error));
-  }
-  ::close(fd);
-}
-
-// The document in a new temporary file beside `file`, on disk; its path.
-fs::path WriteTemporary(const fs::path& file, const std::string& document) {
-  const fs::path folder = file.has_parent_path() ? file.parent_path() : fs::path(".");
-  std::string pattern =
-      (folder / ("." + file.filename().string() + kTemporaryMark + "XXXXXX")).string();
-  const int fd = ::mkostemp(pattern.data(), O_CLOEXEC);
-  if (fd < 0)
-    throw ReportError("cannot write the run report " + file.string() + ": " + ErrorText(errno));
-  const fs::path temporary = pattern;
-  const char* data = document.data();
-  std::size_t left = document.size();
-  int error = 0;
-  while (left > 0 && error == 0) {
-    const ssize_t written = ::write(fd, data, left);
-    if (written < 0 && errno == EINTR) continue;
-    if (written <= 0) {
-      error = written < 0 ? errno : EIO;
-      break;
-    }
-    data += written;
-    left -= static_cast<std::size_t>(written);
-  }
-  // Readable by the technician's account as any other file of the station.
-  if (error == 0 && ::fchmod(fd, 0644) != 0) error = errno;
-  if (error == 0 && ::fsync(fd) != 0) error = errno;
-  if (::close(fd) != 0 && error == 0) error = errno;
-  if (error != 0) {
-    ::unlink(temporary.c_str());
-    throw ReportError("cannot write the run report " + file.string() + ": " + ErrorText(error));
-  }
-  return temporary;
-}
-
 }  // namespace
 
 std::string IsoTime(std::chrono::system_clock::time_point time) {
   const std::time_t seconds = std::chrono::system_clock::to_time_t(time);
-  std::tm local{};
-  ::localtime_r(&seconds, &local);
+  long offset = 0;
+  const std::tm local = files::LocalTime(seconds, offset);
   char text[40];
   std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%S", &local);
-  const long offset = local.tm_gmtoff;
   const int minutes = static_cast<int>(((offset < 0 ? -offset : offset) / 60) % (24 * 60));
   char zone[16];
   std::snprintf(zone, sizeof zone, "%c%02d:%02d", offset < 0 ? '-' : '+', minutes / 60,
@@ -190,31 +138,13 @@ std::string ReportDocument(const RunReport& report) {
 }
 
 void WriteReport(const fs::path& file, const std::string& document) {
-  const fs::path temporary = WriteTemporary(file, document);
-  if (::rename(temporary.c_str(), file.c_str()) != 0) {
-    const int error = errno;
-    ::unlink(temporary.c_str());
-    throw ReportError("cannot write the run report " + file.string() + ": " + ErrorText(error));
-  }
-  SyncFolder(file.has_parent_path() ? file.parent_path() : fs::path("."));
+  files::Replace(files::WriteTemporary(file, document), file);
+  files::SyncFolder(file.has_parent_path() ? file.parent_path() : fs::path("."));
 }
 
 bool WriteNewReport(const fs::path& file, const std::string& document) {
-  const fs::path temporary = WriteTemporary(file, document);
-  // A second name never replaces an existing file, so two writers cannot take the same name.
-  if (::link(temporary.c_str(), file.c_str()) == 0) {
-    ::unlink(temporary.c_str());
-  } else {
-    int error = errno;
-    // A file system without links: a look, then a rename (one run at a time writes here).
-    if ((error == EPERM || error == EOPNOTSUPP) && !fs::exists(fs::symlink_status(file)))
-      error = ::rename(temporary.c_str(), file.c_str()) == 0 ? 0 : errno;
-    if (error != 0) ::unlink(temporary.c_str());
-    if (error == EEXIST || error == EPERM || error == EOPNOTSUPP) return false;
-    if (error != 0)
-      throw ReportError("cannot write the run report " + file.string() + ": " + ErrorText(error));
-  }
-  SyncFolder(file.has_parent_path() ? file.parent_path() : fs::path("."));
+  if (!files::PublishNew(files::WriteTemporary(file, document), file)) return false;
+  files::SyncFolder(file.has_parent_path() ? file.parent_path() : fs::path("."));
   return true;
 }
 
