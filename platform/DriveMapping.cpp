@@ -8,6 +8,20 @@
 namespace zel::platform {
 namespace fs = std::filesystem;
 
+#ifdef _WIN32
+
+// On Windows the paths are the system's own: drive C: is C:, names are matched without regard
+// to case by the file system itself.
+fs::path WinePrefix() {
+  return {};
+}
+
+fs::path DriveCRoot() {
+  return fs::path("C:\\");
+}
+
+#else
+
 fs::path WinePrefix() {
   if (const char* prefix = std::getenv("WINEPREFIX"); prefix && *prefix) return fs::path(prefix);
   const char* home = std::getenv("HOME");
@@ -17,6 +31,8 @@ fs::path WinePrefix() {
 fs::path DriveCRoot() {
   return WinePrefix() / "drive_c";
 }
+
+#endif
 
 bool SameNameIgnoringCase(std::string_view a, std::string_view b) {
   if (a.size() != b.size()) return false;
@@ -28,6 +44,7 @@ bool SameNameIgnoringCase(std::string_view a, std::string_view b) {
   return true;
 }
 
+#ifndef _WIN32
 namespace {
 
 std::vector<std::string_view> SplitComponents(std::string_view path) {
@@ -66,6 +83,15 @@ fs::path ResolveComponent(const fs::path& dir, std::string_view name) {
 }
 
 }  // namespace
+#endif
+
+#ifdef _WIN32
+
+fs::path MapWindowsPath(std::string_view windowsPath) {
+  return fs::path(std::string(windowsPath));
+}
+
+#else
 
 fs::path MapWindowsPath(std::string_view windowsPath) {
   if (!windowsPath.empty() && windowsPath.front() == '/') return fs::path(std::string(windowsPath));
@@ -82,5 +108,7 @@ fs::path MapWindowsPath(std::string_view windowsPath) {
     mapped = ResolveComponent(mapped, component);
   return mapped;
 }
+
+#endif
 
 }  // namespace zel::platform
