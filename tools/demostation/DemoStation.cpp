@@ -253,8 +253,12 @@ std::string Apply(const Damage& d, int latestGeneration) {
     fs::permissions(log, fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read,
                     ec);
     if (ec) throw StationError("cannot make " + log.string() + " read-only: " + ec.message());
+#ifdef _WIN32
+    return "C:\\ZelPos\\ZelUtil.Log is read-only";
+#else
     return geteuid() == 0 ? "C:\\ZelPos\\ZelUtil.Log is read-only (but root may still write it)"
                           : "C:\\ZelPos\\ZelUtil.Log is read-only";
+#endif
   }
   SchemaOf(d);  // names the table when it is not one of the station's
   const fs::path dir = Map("C:\\ZELPOS\\" + d.folder);
@@ -321,11 +325,15 @@ std::string Apply(const Damage& d, int latestGeneration) {
 
 void BuildStation(const StationOptions& options, std::ostream& out) {
   const auto started = std::chrono::steady_clock::now();
+#ifndef _WIN32
   if (options.prefix.empty()) throw StationError("no Wine prefix given (--prefix DIR)");
+#endif
   if (options.backupCount < 1 || options.backupCount > kGenerations)
     throw StationError("the latest backup generation must be 1 to 7");
   if (options.scale < 1) throw StationError("the scale must be at least 1");
   std::error_code ec;
+#ifndef _WIN32
+  // On Linux the station goes into the given Wine prefix; on Windows drive C: is C:.
   const fs::path prefix = fs::absolute(options.prefix, ec);
   if (ec) throw StationError("cannot resolve the prefix " + options.prefix.string());
   fs::create_directories(prefix / "drive_c", ec);
@@ -333,6 +341,7 @@ void BuildStation(const StationOptions& options, std::ostream& out) {
     throw StationError("cannot create " + (prefix / "drive_c").string() + ": " + ec.message());
   if (setenv("WINEPREFIX", prefix.c_str(), 1) != 0)
     throw StationError("cannot set WINEPREFIX to " + prefix.string());
+#endif
 
   // Never build over a station: its tables would be lost.
   for (const char* existing : {"C:\\ZELPOS", "C:\\ShiftBackUp"})
@@ -340,8 +349,12 @@ void BuildStation(const StationOptions& options, std::ostream& out) {
       throw StationError(Map(existing).string() +
                          " already exists; choose an empty prefix or remove the old station");
 
+#ifdef _WIN32
+  out << "Building a demo station on drive C:\n";
+#else
   out << "Building a demo station in " << prefix.string() << " (drive C: is "
       << (prefix / "drive_c").string() << ")\n";
+#endif
 
   // Folder by folder, each reported as soon as it is written.
   Counts total;

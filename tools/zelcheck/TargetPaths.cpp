@@ -1,11 +1,9 @@
 #include "tools/zelcheck/TargetPaths.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <cctype>
 #include <cerrno>
 #include <cstring>
+#include <fstream>
 
 #include "platform/DriveMapping.h"
 
@@ -29,12 +27,12 @@ bool ReadableFile(const fs::path& path, std::string& why) {
     why = "not a regular file";
     return false;
   }
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) {
-    why = std::strerror(errno);
+  errno = 0;
+  std::ifstream file(path, std::ios::binary);
+  if (!file) {
+    why = errno != 0 ? std::strerror(errno) : "cannot open it";
     return false;
   }
-  ::close(fd);
   return true;
 }
 
