@@ -27,9 +27,11 @@ zel_as_user() {
   fi
 }
 
-# Installs every package in scripts/packages.txt (the one list of them).
+# Installs every package in scripts/packages.txt (the one list of them), or in the list given
+# (scripts/packages-windows.txt: the Windows build's).
 zel_install_packages() {
-  packages=$(sed -e 's/#.*//' "$ZEL_ROOT/scripts/packages.txt" | tr -s ' \n' ' ')
+  list=${1:-$ZEL_ROOT/scripts/packages.txt}
+  packages=$(sed -e 's/#.*//' "$list" | tr -s ' \n' ' ')
   zel_say "Installing packages: $packages"
   zel_as_root env DEBIAN_FRONTEND=noninteractive apt-get update
   # shellcheck disable=SC2086  # one word per package
@@ -117,4 +119,18 @@ zel_skipped() {
       }
       if (k == 0) print "  nothing"
     }'
+}
+
+# zel_build_windows DIR: cross-builds the Windows programs with MinGW-w64 into DIR (its bin/
+# holds the programs and DLLs), then packs them into DIR/ZelUtil-windows-x64.zip.
+zel_build_windows() {
+  dir=$1
+  zel_say "Configuring $dir (Windows, MinGW-w64)"
+  zel_as_user cmake -S "$ZEL_ROOT" -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=Release \
+    -DCMAKE_TOOLCHAIN_FILE="$ZEL_ROOT/cmake/toolchains/mingw-w64-x86_64.cmake"
+  zel_say "Building $dir ($ZEL_JOBS jobs)"
+  zel_as_user cmake --build "$dir" -j "$ZEL_JOBS"
+  rm -f "$dir/ZelUtil-windows-x64.zip"
+  (cd "$dir/bin" && zel_as_user cmake -E tar cf "$dir/ZelUtil-windows-x64.zip" --format=zip -- *.exe *.dll)
+  zel_say "Packed $dir/ZelUtil-windows-x64.zip"
 }

@@ -1,0 +1,69 @@
+// zelutil-console.exe under Wine and the Linux zelutil-console, each on its own copy of the same
+// demo station, print the same event lines and end with the same status: healthy, and each kind
+// of damage the builder makes.
+#include <QProcessEnvironment>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include "tests/support/DemoStations.h"
+#include "tests/windows/WineSupport.h"
+
+using zel::test::OutputLines;
+using zel::test::RunProgram;
+
+class WindowsConsoleTest : public QObject {
+  Q_OBJECT
+
+ private slots:
+  void sameRunAsOnLinux_data() {
+    QTest::addColumn<QStringList>("damages");
+    QTest::newRow("healthy") << QStringList{};
+    for (const char* kind : {"stale-locks", "px-missing", "px-damaged", "px-stale", "index-missing",
+                             "db-header", "db-truncated", "table-missing", "backup-missing",
+                             "backup-damaged", "no-log-folder", "log-readonly"})
+      QTest::newRow(kind) << QStringList{kind};
+    // A kept table whose latest backup is damaged too: restored from the one before.
+    QTest::newRow("db-header on a kept table, latest backup damaged")
+        << QStringList{"db-header:PERMDATA/ATTEND", "backup-damaged:PERMDATA/ATTEND"};
+  }
+  void sameRunAsOnLinux() {
+    QFETCH(QStringList, damages);
+    zel::test::WinePrefixCopy wine;
+    QVERIFY2(!wine.Path().isEmpty(), "cannot copy the template Wine prefix " ZEL_WINE_TEMPLATE);
+    QTemporaryDir linux;
+    QVERIFY(linux.isValid());
+    for (const QString& prefix : {wine.Path(), linux.path()}) {
+      const QString error = zel::test::BuildDemoStation(prefix, damages);
+      QVERIFY2(error.isEmpty(), qPrintable(error));
+    }
+
+    QProcessEnvironment linuxEnv = QProcessEnvironment::systemEnvironment();
+    linuxEnv.insert("WINEPREFIX", linux.path());
+    linuxEnv.remove("DISPLAY");  // neither run may see a POS window of the test machine
+    linuxEnv.insert("DBUS_SYSTEM_BUS_ADDRESS", "unix:path=" + linux.path() + "/no-system-bus");
+    QProcessEnvironment wineEnv = wine.Environment();
+    wineEnv.remove("DISPLAY");
+
+    const QStringList args{"--yes", "--simulate-power-off"};
+    const auto onLinux = RunProgram(ZEL_CONSOLE, args, linuxEnv);
+    const auto onWine = RunProgram(zel::test::WindowsProgram("zelutil-console.exe"), args, wineEnv);
+    QVERIFY2(onLinux.finished && onWine.finished, "a console run did not end");
+    const QStringList linuxLines = OutputLines(onLinux.out);
+    const QStringList wineLines = OutputLines(onWine.out);
+    QVERIFY2(!linuxLines.isEmpty(), qPrintable(onLinux.err));
+    if (linuxLines != wineLines) {
+      for (qsizetype i = 0; i < std::max(linuxLines.size(), wineLines.size()); ++i) {
+        const QString a = linuxLines.value(i, "<none>");
+        const QString b = wineLines.value(i, "<none>");
+        if (a != b)
+          QFAIL(qPrintable(QString("line %1 differs:\n  Linux: %2\n  Wine:  %3\nWine's stderr:\n%4")
+                               .arg(i + 1)
+                               .arg(a, b, onWine.err.right(2000))));
+      }
+    }
+    QCOMPARE(onWine.exitCode, onLinux.exitCode);
+  }
+};
+
+QTEST_GUILESS_MAIN(WindowsConsoleTest)
+#include "tst_windows_console.moc"
