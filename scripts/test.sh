@@ -1,8 +1,9 @@
 #!/bin/sh
 # Installs what ZelUtil needs, builds it and runs the whole test suite; then does the same again
 # with AddressSanitizer and UndefinedBehaviorSanitizer, after a minute of fuzzing the table
-# verifier. Every stage runs even when an earlier one has failures; the exit status is non-zero
-# when any had one. Usage: sudo ./scripts/test.sh
+# verifier. The Windows programs are cross-built first (MinGW-w64) and the normal build's suite
+# runs them under Wine beside the Linux ones. Every stage runs even when an earlier one has
+# failures; the exit status is non-zero when any had one. Usage: sudo ./scripts/test.sh
 # ZEL_JOBS=N limits the parallel jobs (default: the number of CPUs). The tests look for the
 # Borland sample tables in $ZEL_SAMPLES_DIR, else ../shared/samples, and skip the comparisons
 # with them when missing (ZEL_REQUIRE_SAMPLES=1 makes that a failure); the end of the output
@@ -10,8 +11,10 @@
 . "$(dirname "$0")/common.sh"
 
 zel_install_packages
+zel_install_packages "$ZEL_ROOT/scripts/packages-windows.txt"
 failed=""
-zel_build "$ZEL_ROOT/build/release"
+zel_build_windows "$ZEL_ROOT/build/windows"
+zel_build "$ZEL_ROOT/build/release" -DZEL_WINDOWS_DIR="$ZEL_ROOT/build/windows"
 zel_test "$ZEL_ROOT/build/release" || failed="$failed release"
 # A minute of coverage-guided fuzzing of the table verifier (clang's libFuzzer), seeded with
 # tables the project makes and the sample tables when present.
