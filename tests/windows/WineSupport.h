@@ -28,6 +28,12 @@ class WinePrefixCopy {
       if (!QFile::copy(QStringLiteral(ZEL_WINE_TEMPLATE) + name, path + name)) return;
     }
     path_ = path;
+    // One server for the prefix's whole life: a server that ends after its idle time while the
+    // next program connects makes that program fail.
+    QProcess server;
+    server.setProcessEnvironment(Environment());
+    server.start("wineserver", {"-p"});
+    server.waitForFinished(30000);
   }
   ~WinePrefixCopy() {
     if (path_.isEmpty()) return;

@@ -1,0 +1,59 @@
+// A stand-in for the POS program: a top-level window titled "ZelPos". It writes FOLDER\ready
+// once its window exists, and FOLDER\closed when a close request reaches it, then ends. It ends
+// by itself after a minute. Usage: zelpos-window.exe FOLDER
+#include <windows.h>
+
+#include <string>
+
+namespace {
+
+std::string g_folder;
+
+void Mark(const char* name) {
+  const std::string path = g_folder + "\\" + name;
+  const HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                  FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
+}
+
+LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  switch (message) {
+    case WM_CLOSE:
+      Mark("closed");
+      DestroyWindow(window);
+      return 0;
+    case WM_TIMER:
+      DestroyWindow(window);
+      return 0;
+    case WM_DESTROY:
+      PostQuitMessage(0);
+      return 0;
+    default:
+      return DefWindowProcA(window, message, wParam, lParam);
+  }
+}
+
+}  // namespace
+
+int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int) {
+  g_folder = commandLine;
+  if (g_folder.size() >= 2 && g_folder.front() == '"')
+    g_folder = g_folder.substr(1, g_folder.size() - 2);
+  WNDCLASSA windowClass{};
+  windowClass.lpfnWndProc = WindowProc;
+  windowClass.hInstance = instance;
+  windowClass.lpszClassName = "ZelPosStandIn";
+  RegisterClassA(&windowClass);
+  const HWND window = CreateWindowExA(0, "ZelPosStandIn", "ZelPos", WS_OVERLAPPEDWINDOW, 10, 10,
+                                      300, 200, nullptr, nullptr, instance, nullptr);
+  if (!window) return 1;
+  ShowWindow(window, SW_SHOWNORMAL);
+  SetTimer(window, 1, 60000, nullptr);
+  Mark("ready");
+  MSG message;
+  while (GetMessageA(&message, nullptr, 0, 0) > 0) {
+    TranslateMessage(&message);
+    DispatchMessageA(&message);
+  }
+  return 0;
+}

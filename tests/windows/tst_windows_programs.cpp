@@ -1,0 +1,265 @@
+// The Windows programs under Wine against their Linux counterparts and Windows itself: zelcheck's
+// verdicts on every table, the DLLs' exports and the programs' imports, Step 1 closing a real
+// Win32 window titled "ZelPos", and INI files read by GetPrivateProfileStringA.
+#include <QDirIterator>
+#include <QElapsedTimer>
+#include <QRegularExpression>
+#include <QSet>
+#include <QTemporaryDir>
+#include <QThread>
+#include <QtTest>
+
+#include "platform/IniReader.h"
+#include "tests/support/DemoStations.h"
+#include "tests/support/Samples.h"
+#include "tests/windows/WineSupport.h"
+
+using zel::test::OutputLines;
+using zel::test::RunProgram;
+
+namespace {
+
+// A Linux path as a Windows program under Wine sees it (drive Z: is /).
+QString OnDriveZ(const QString& path) {
+  return "Z:" + QString(path).replace('/', '\\');
+}
+
+QStringList Objdump(const QString& file) {
+  const auto run = RunProgram(ZEL_OBJDUMP, {"-p", file}, QProcessEnvironment::systemEnvironment());
+  return OutputLines(run.out);
+}
+
+// The names a PE file exports, from objdump's name pointer table.
+QSet<QString> PeExports(const QString& file) {
+  QSet<QString> names;
+  bool inTable = false;
+  for (const QString& line : Objdump(file)) {
+    if (line.contains("[Ordinal/Name Pointer] Table")) {
+      inTable = true;
+      continue;
+    }
+    if (!inTable) continue;
+    const QRegularExpressionMatch m = QRegularExpression(R"(^\s*\[\s*\d+\]\s+(\S+)$)").match(line);
+    if (!m.hasMatch()) break;
+    names << m.captured(1);
+  }
+  return names;
+}
+
+QSet<QString> PeImports(const QString& file) {
+  QSet<QString> dlls;
+  for (const QString& line : Objdump(file)) {
+    const QRegularExpressionMatch m = QRegularExpression(R"(DLL Name:\s+(\S+))").match(line);
+    if (m.hasMatch()) dlls << m.captured(1).toLower();
+  }
+  return dlls;
+}
+
+// The entry points the Linux library exports.
+QSet<QString> ElfExports(const QString& file) {
+  const auto run =
+      RunProgram("nm", {"-D", "--defined-only", file}, QProcessEnvironment::systemEnvironment());
+  QSet<QString> names;
+  for (const QString& line : OutputLines(run.out)) {
+    const QStringList parts = line.split(' ', Qt::SkipEmptyParts);
+    if (parts.size() == 3 && parts[1] == "T") names << parts[2];
+  }
+  return names;
+}
+
+// A table's verdict with the table's folder as given replaced, so that both systems' lines
+// compare (a message may name the table or a file beside it).
+QString Verdict(const zel::test::ProgramRun& run, const QString& given) {
+  QString text = run.out + run.err;
+  text.remove('\r');
+  const qsizetype slash = std::max(given.lastIndexOf('/'), given.lastIndexOf('\\'));
+  return QString::number(run.exitCode) + "\n" + text.replace(given.left(slash + 1), "<FOLDER>/");
+}
+
+}  // namespace
+
+class WindowsProgramsTest : public QObject {
+  Q_OBJECT
+
+  static QStringList TablesUnder(const QString& folder) {
+    QStringList tables;
+    for (QDirIterator it(folder, {"*.DB", "*.db"}, QDir::Files, QDirIterator::Subdirectories);
+         it.hasNext();)
+      tables << it.next();
+    tables.sort();
+    return tables;
+  }
+
+  // Runs both zelchecks on every table and compares; how many tables were unusable.
+  static int CompareVerdicts(const QStringList& tables) {
+    zel::test::WinePrefixCopy wine;
+    if (wine.Path().isEmpty()) {
+      QTest::qFail("cannot copy the template Wine prefix", __FILE__, __LINE__);
+      return 0;
+    }
+    int unusable = 0;
+    for (const QString& table : tables) {
+      const auto onLinux =
+          RunProgram(ZEL_ZELCHECK, {table}, QProcessEnvironment::systemEnvironment());
+      const QString windowsPath = OnDriveZ(table);
+      const auto onWine =
+          RunProgram(zel::test::WindowsProgram("zelcheck.exe"), {windowsPath}, wine.Environment());
+      const QString linuxVerdict = Verdict(onLinux, table);
+      const QString wineVerdict = Verdict(onWine, windowsPath);
+      if (linuxVerdict != wineVerdict) {
+        QTest::qFail(qPrintable(table + "\n  Linux: " + linuxVerdict + "\n  Wine:  " + wineVerdict),
+                     __FILE__, __LINE__);
+        return unusable;
+      }
+      if (onLinux.exitCode != 0) ++unusable;
+    }
+    return unusable;
+  }
+
+ private slots:
+  // zelcheck.exe gives every table the verdict the Linux zelcheck gives: the tables of a demo
+  // station with several kinds of damage, and every Borland sample table.
+  void zelcheckVerdictsOnStationTables() {
+    QTemporaryDir station;
+    const QString error = zel::test::BuildDemoStation(
+        station.path(),
+        {"px-missing", "px-damaged", "px-stale", "index-missing", "db-header", "db-truncated"});
+    QVERIFY2(error.isEmpty(), qPrintable(error));
+    const QStringList tables = TablesUnder(station.path() + "/drive_c/ZELPOS");
+    QVERIFY2(tables.size() >= 60, qPrintable(QString::number(tables.size())));
+    // STOCK, DEBTMAST, TANKCONF and PUMPSALE are unusable; the others open.
+    QVERIFY2(CompareVerdicts(tables) >= 4, "the damaged tables must be among them");
+  }
+  void zelcheckVerdictsOnSamples() {
+    ZEL_NEED_SAMPLE(QString(), "zelcheck.exe against zelcheck on the Borland sample tables");
+    const QStringList tables = TablesUnder(zel::test::SamplesDir());
+    QVERIFY(tables.size() >= 50);
+    CompareVerdicts(tables);
+  }
+
+  // Files.dll and Index.dll export exactly the entry points of the Linux libraries, by their
+  // plain names; the programs need nothing but Windows's own DLLs and these two.
+  void exportsAndImports() {
+    const QSet<QString> files = PeExports(zel::test::WindowsProgram("Files.dll"));
+    const QSet<QString> index = PeExports(zel::test::WindowsProgram("Index.dll"));
+    QCOMPARE(files.size(), 59);
+    QCOMPARE(index.size(), 13);
+    QCOMPARE(files, ElfExports(ZEL_LINUX_FILES));
+    QCOMPARE(index, ElfExports(ZEL_LINUX_INDEX));
+    const QSet<QString> system{"kernel32.dll", "msvcrt.dll",   "user32.dll", "advapi32.dll",
+                               "gdi32.dll",    "comctl32.dll", "shell32.dll"};
+    for (const char* program :
+         {"zelutil-console.exe", "zelcheck.exe", "zel-demostation.exe", "Files.dll", "Index.dll"}) {
+      const QSet<QString> imports = PeImports(zel::test::WindowsProgram(program));
+      QVERIFY2(!imports.isEmpty(), program);
+      for (const QString& dll : imports)
+        QVERIFY2(system.contains(dll) || dll == "files.dll" || dll == "index.dll",
+                 qPrintable(QString(program) + " imports " + dll));
+    }
+    QVERIFY(PeImports(zel::test::WindowsProgram("zelutil-console.exe")).contains("files.dll"));
+  }
+
+  // The creators are bound when the program starts: without Files.dll it does not start at all.
+  void consoleDoesNotStartWithoutFilesDll() {
+    zel::test::WinePrefixCopy wine;
+    QVERIFY(!wine.Path().isEmpty());
+    QTemporaryDir folder;
+    for (const char* file : {"zelutil-console.exe", "Index.dll"})
+      QVERIFY(QFile::copy(zel::test::WindowsProgram(file), folder.filePath(file)));
+    const auto run =
+        RunProgram(folder.filePath("zelutil-console.exe"), {"--version"}, wine.Environment());
+    QVERIFY(run.finished);
+    QVERIFY2(run.exitCode != 0 && !run.out.contains("zelutil-console"), qPrintable(run.out));
+    QVERIFY(QFile::copy(zel::test::WindowsProgram("Files.dll"), folder.filePath("Files.dll")));
+    const auto withIt =
+        RunProgram(folder.filePath("zelutil-console.exe"), {"--version"}, wine.Environment());
+    QCOMPARE(withIt.exitCode, 0);
+    QVERIFY(withIt.out.startsWith("zelutil-console "));
+  }
+
+  // Step 1 finds a real Win32 window titled "ZelPos" with FindWindowA and sends it WM_CLOSE.
+  void stepOneClosesTheRealPosWindow() {
+    if (qEnvironmentVariableIsEmpty("DISPLAY")) QSKIP("needs an X display for Wine's windows");
+    zel::test::WinePrefixCopy wine;
+    QVERIFY(!wine.Path().isEmpty());
+    QVERIFY(zel::test::BuildDemoStation(wine.Path()).isEmpty());
+    QTemporaryDir marks;
+    QProcess pos;
+    pos.setProcessEnvironment(wine.Environment());
+    pos.start("wine",
+              {QStringLiteral(ZEL_WINDOWS_PROBES) + "/zelpos-window.exe", OnDriveZ(marks.path())});
+    QElapsedTimer waited;
+    waited.start();
+    while (!QFile::exists(marks.filePath("ready")) && waited.elapsed() < 60000)
+      QThread::msleep(100);
+    QVERIFY2(QFile::exists(marks.filePath("ready")), "the stand-in POS window did not come up");
+
+    const auto run = RunProgram(zel::test::WindowsProgram("zelutil-console.exe"),
+                                {"--yes", "--simulate-power-off"}, wine.Environment());
+    QVERIFY(pos.waitForFinished(30000));
+    QVERIFY2(QFile::exists(marks.filePath("closed")), qPrintable(run.out.left(1500)));
+    const QStringList lines = OutputLines(run.out);
+    const qsizetype closing = lines.indexOf("lst1: Closing ZelPos Program.......");
+    QVERIFY2(closing >= 0, qPrintable(run.out.left(1500)));
+    // Queued, never awaited: the second look may still see the window ("Failed"); the run goes
+    // on either way.
+    const QString outcome = lines.value(closing + 1);
+    QVERIFY2(outcome == "lst1: Closing ZelPos Program.......Done" ||
+                 outcome == "lst1: Closing ZelPos Program.......Failed",
+             qPrintable(outcome));
+    QVERIFY2(lines.contains("lst2: Reset database control files.......Done"), qPrintable(run.out));
+  }
+
+  // The same INI files read by the Linux reader and by Windows's GetPrivateProfileStringA.
+  void iniReadAsWindowsReads_data() {
+    QTest::addColumn<QByteArray>("ini");
+    QTest::addColumn<QStringList>("query");  // section, key, default
+    const QByteArray pos = "[Till]\r\nTillNo=FC  1 - A\r\nMaster=Yes\r\n[Backup]\r\nLast=3\r\n";
+    QTest::newRow("value") << pos << QStringList{"Till", "TillNo", "none"};
+    QTest::newRow("section and key in other case") << pos << QStringList{"TILL", "tillno", "none"};
+    QTest::newRow("missing key") << pos << QStringList{"Till", "Nothing", "dflt"};
+    QTest::newRow("missing section") << pos << QStringList{"Nope", "TillNo", "dflt"};
+    QTest::newRow("LF line ends") << QByteArray("[A]\nk=v\n") << QStringList{"A", "k", "-"};
+    QTest::newRow("spaces around")
+        << QByteArray("[ A ]\r\n  k  =  v w  \r\n") << QStringList{"A", "k", "-"};
+    QTest::newRow("quoted value") << QByteArray("[A]\r\nk=\"v w\"\r\n")
+                                  << QStringList{"A", "k", "-"};
+    QTest::newRow("one quote") << QByteArray("[A]\r\nk=\"v w\r\n") << QStringList{"A", "k", "-"};
+    QTest::newRow("empty value") << QByteArray("[A]\r\nk=\r\n") << QStringList{"A", "k", "-"};
+    QTest::newRow("comment line") << QByteArray("[A]\r\n;k=c\r\nk=v\r\n")
+                                  << QStringList{"A", "k", "-"};
+    QTest::newRow("semicolon in value")
+        << QByteArray("[A]\r\nk=v ; w\r\n") << QStringList{"A", "k", "-"};
+    QTest::newRow("second section of a name")
+        << QByteArray("[A]\r\nx=1\r\n[A]\r\nk=v\r\n") << QStringList{"A", "k", "-"};
+    QTest::newRow("repeated key") << QByteArray("[A]\r\nk=1\r\nk=2\r\n")
+                                  << QStringList{"A", "k", "-"};
+    QTest::newRow("key before any section")
+        << QByteArray("k=v\r\n[A]\r\nx=1\r\n") << QStringList{"A", "k", "-"};
+    QTest::newRow("no equals sign") << QByteArray("[A]\r\nk\r\n") << QStringList{"A", "k", "-"};
+    QTest::newRow("missing file") << QByteArray() << QStringList{"A", "k", "fallback"};
+    QTest::newRow("long value") << "[A]\r\nk=" + QByteArray(3000, 'x') + "\r\n"
+                                << QStringList{"A", "k", "-"};
+  }
+  void iniReadAsWindowsReads() {
+    QFETCH(QByteArray, ini);
+    QFETCH(QStringList, query);
+    zel::test::WinePrefixCopy wine;
+    QVERIFY(!wine.Path().isEmpty());
+    if (!ini.isEmpty()) {
+      QFile file(wine.Path() + "/drive_c/probe.ini");
+      QVERIFY(file.open(QIODevice::WriteOnly));
+      file.write(ini);
+    }
+    qputenv("WINEPREFIX", wine.Path().toLocal8Bit());
+    const std::string onLinux = zel::platform::HostIni().ReadString(
+        "C:\\probe.ini", query[0].toStdString(), query[1].toStdString(), query[2].toStdString());
+    const auto onWindows = RunProgram(QStringLiteral(ZEL_WINDOWS_PROBES) + "/ini-probe.exe",
+                                      QStringList{"C:\\probe.ini"} + query, wine.Environment());
+    QCOMPARE(onWindows.exitCode, 0);
+    QCOMPARE(OutputLines(onWindows.out).value(0), "[" + QString::fromStdString(onLinux) + "]");
+  }
+};
+
+QTEST_GUILESS_MAIN(WindowsProgramsTest)
+#include "tst_windows_programs.moc"
