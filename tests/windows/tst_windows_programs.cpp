@@ -156,7 +156,10 @@ class WindowsProgramsTest : public QObject {
         QVERIFY2(system.contains(dll) || dll == "files.dll" || dll == "index.dll",
                  qPrintable(QString(program) + " imports " + dll));
     }
-    QVERIFY(PeImports(zel::test::WindowsProgram("zelutil-console.exe")).contains("files.dll"));
+    for (const char* program : {"ZelUtil.exe", "zelutil-console.exe"}) {
+      const QSet<QString> imports = PeImports(zel::test::WindowsProgram(program));
+      QVERIFY2(imports.contains("files.dll") && imports.contains("index.dll"), program);
+    }
   }
 
   // The creators are bound when the program starts: without Files.dll it does not start at all.
@@ -208,6 +211,73 @@ class WindowsProgramsTest : public QObject {
                  outcome == "lst1: Closing ZelPos Program.......Failed",
              qPrintable(outcome));
     QVERIFY2(lines.contains("lst2: Reset database control files.......Done"), qPrintable(run.out));
+  }
+
+  // ZelUtil.exe on a healthy station: its window, titled as on Linux with an 802x525 client
+  // area, runs by itself up to the closing question (which nobody answers here).
+  void zelUtilExeReachesTheClosingQuestion() {
+    if (qEnvironmentVariableIsEmpty("DISPLAY")) QSKIP("needs an X display for Wine's windows");
+    zel::test::WinePrefixCopy wine;
+    QVERIFY(!wine.Path().isEmpty());
+    QVERIFY(zel::test::BuildDemoStation(wine.Path()).isEmpty());
+    QProcessEnvironment env = wine.Environment();
+    env.insert("ZELUTIL_SIMULATE_POWER_OFF", "1");
+    QProcess program;
+    program.setProcessEnvironment(env);
+    program.start("wine", {zel::test::WindowsProgram("ZelUtil.exe")});
+    // Without a window manager Wine's X window of a top-level window is its client area.
+    const QRegularExpression mainWindow(
+        R"("ZelUtil 2009-05-25": \("zelutil.exe" [^)]*\)\s+(\d+)x(\d+))");
+    QElapsedTimer waited;
+    waited.start();
+    QString windows;
+    while (waited.elapsed() < 120000) {
+      windows =
+          RunProgram("xwininfo", {"-root", "-tree"}, QProcessEnvironment::systemEnvironment()).out;
+      if (windows.contains("\"Confirm\": (\"zelutil.exe\"")) break;
+      QThread::msleep(500);
+    }
+    RunProgram("wineserver", {"-k"}, wine.Environment());  // this prefix's programs only
+    program.waitForFinished(30000);
+    QVERIFY2(windows.contains("\"Confirm\": (\"zelutil.exe\""), qPrintable(windows.right(2000)));
+    const QRegularExpressionMatch m = mainWindow.match(windows);
+    QVERIFY2(m.hasMatch(), qPrintable(windows.right(2000)));
+    QCOMPARE(m.captured(1).toInt(), 802);
+    QCOMPARE(m.captured(2).toInt(), 525);
+    const QDir reports(wine.Path() + "/drive_c/ZELPOS/ZelUtil.Reports");
+    QCOMPARE(reports.entryList({"*.json"}, QDir::Files).size(), 1);
+  }
+
+  // The Win32 window as laid out: client area, each control's rectangle, no system menu,
+  // minimise or maximise box, a fixed border; the label is sized to its text.
+  void windowLayout_data() {
+    QTest::addColumn<QString>("line");
+    QTest::newRow("client") << "client 802 525";
+    QTest::newRow("pb1") << "pb1 8 8 777 29";
+    QTest::newRow("lst1") << "lst1 9 39 362 436";
+    QTest::newRow("lst2") << "lst2 373 39 412 276";
+    QTest::newRow("lst3") << "lst3 373 318 412 157";
+    QTest::newRow("btn1") << "btn1 694 477 96 36";
+    QTest::newRow("border") << "sysmenu 0 minimize 0 maximize 0 sizable 0";
+    QTest::newRow("title") << "title ZelUtil 2009-05-25";
+    QTest::newRow("lst3 starts with one empty line") << "lst3 lines 1";
+  }
+  void windowLayout() {
+    if (qEnvironmentVariableIsEmpty("DISPLAY")) QSKIP("needs an X display for Wine's windows");
+    QFETCH(QString, line);
+    static QStringList layout;
+    if (layout.isEmpty()) {
+      zel::test::WinePrefixCopy wine;
+      QVERIFY(!wine.Path().isEmpty());
+      layout = OutputLines(RunProgram(QStringLiteral(ZEL_WINDOWS_PROBES) + "/window-probe.exe", {},
+                                      wine.Environment())
+                               .out);
+    }
+    QVERIFY2(layout.contains(line), qPrintable(layout.join('\n')));
+    // The label: at 11,480, 24 high, as wide as its text.
+    const qsizetype label = layout.indexOf(QRegularExpression(R"(^lbl1 11 480 \d+ 24$)"));
+    QVERIFY2(label >= 0 && layout[label].split(' ')[3].toInt() > 100,
+             qPrintable(layout.join('\n')));
   }
 
   // The same INI files read by the Linux reader and by Windows's GetPrivateProfileStringA.
