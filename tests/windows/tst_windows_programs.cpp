@@ -1,6 +1,7 @@
 // The Windows programs under Wine against their Linux counterparts and Windows itself: zelcheck's
 // verdicts on every table, the DLLs' exports and the programs' imports, Step 1 closing a real
 // Win32 window titled "ZelPos", and INI files read by GetPrivateProfileStringA.
+#include <QCryptographicHash>
 #include <QDirIterator>
 #include <QElapsedTimer>
 #include <QRegularExpression>
@@ -65,6 +66,25 @@ QSet<QString> ElfExports(const QString& file) {
     if (parts.size() == 3 && parts[1] == "T") names << parts[2];
   }
   return names;
+}
+
+// Every file under `root` by its path there (upper case, as both systems may spell a name
+// either way) and its bytes' hash. The time a table's definition was written (the header's u32
+// at 0x60 of a .DB and of a secondary index's .Xnn/.XGn) is left out: two runs seconds apart
+// differ there by right.
+QMap<QString, QByteArray> Contents(const QString& root) {
+  QMap<QString, QByteArray> files;
+  for (QDirIterator it(root, QDir::Files, QDirIterator::Subdirectories); it.hasNext();) {
+    QFile file(it.next());
+    if (!file.open(QIODevice::ReadOnly)) continue;
+    const QString name = QDir(root).relativeFilePath(file.fileName()).toUpper();
+    QByteArray bytes = file.readAll();
+    const QString extension = QFileInfo(name).suffix();
+    if ((extension == "DB" || extension.startsWith('X')) && bytes.size() > 0x64)
+      bytes.replace(0x60, 4, QByteArray(4, '\0'));
+    files.insert(name, QCryptographicHash::hash(bytes, QCryptographicHash::Sha256).toHex());
+  }
+  return files;
 }
 
 // A table's verdict with the table's folder as given replaced, so that both systems' lines
@@ -159,6 +179,37 @@ class WindowsProgramsTest : public QObject {
     for (const char* program : {"ZelUtil.exe", "zelutil-console.exe"}) {
       const QSet<QString> imports = PeImports(zel::test::WindowsProgram(program));
       QVERIFY2(imports.contains("files.dll") && imports.contains("index.dll"), program);
+    }
+  }
+
+  // Every entry point of Files.dll and Index.dll, called under Wine as ZelUtil calls them, makes
+  // byte for byte the files the Linux libraries make: all tables new in empty data folders, then
+  // every index rebuilt.
+  void everyEntryPointAsOnLinux() {
+    zel::test::WinePrefixCopy wine;
+    QVERIFY(!wine.Path().isEmpty());
+    QTemporaryDir linux;
+    QTemporaryDir programs;  // the probe beside the two DLLs, as ZelUtil.exe is shipped
+    QVERIFY(QFile::copy(QStringLiteral(ZEL_WINDOWS_PROBES) + "/creator-probe.exe",
+                        programs.filePath("creator-probe.exe")));
+    for (const char* dll : {"Files.dll", "Index.dll"})
+      QVERIFY(QFile::copy(zel::test::WindowsProgram(dll), programs.filePath(dll)));
+    for (const QString& prefix : {wine.Path(), linux.path()})
+      for (const char* folder : {"DISPDATA", "PERMDATA", "CONFIGDATA", "TEMPDATA", "HISTORY"})
+        QVERIFY(QDir().mkpath(prefix + "/drive_c/ZELPOS/" + folder));
+    QProcessEnvironment linuxEnv = QProcessEnvironment::systemEnvironment();
+    linuxEnv.insert("WINEPREFIX", linux.path());
+    for (const char* library : {"files", "index"}) {
+      const auto onLinux = RunProgram(ZEL_LINUX_CREATOR_PROBE, {library}, linuxEnv);
+      const auto onWine =
+          RunProgram(programs.filePath("creator-probe.exe"), {library}, wine.Environment());
+      QCOMPARE(onLinux.exitCode, 0);
+      QCOMPARE(onWine.exitCode, 0);
+      QCOMPARE(OutputLines(onWine.out), OutputLines(onLinux.out));
+      QCOMPARE(OutputLines(onLinux.out).size(), QString(library) == "files" ? 59 : 13);
+      const auto made = Contents(linux.path() + "/drive_c/ZELPOS");
+      QVERIFY(made.size() >= 61);
+      QCOMPARE(Contents(wine.Path() + "/drive_c/ZELPOS"), made);
     }
   }
 
