@@ -1,14 +1,34 @@
 // zelutil-console.exe under Wine and the Linux zelutil-console, each on its own copy of the same
 // demo station, print the same event lines and end with the same status: healthy, and each kind
 // of damage the builder makes.
+#include <QCryptographicHash>
+#include <QDirIterator>
 #include <QProcessEnvironment>
 #include <QTemporaryDir>
+#include <QThread>
 #include <QtTest>
 
 #include "tests/support/DemoStations.h"
 #include "tests/windows/WineSupport.h"
 
 using zel::test::OutputLines;
+
+namespace {
+
+// Every file under `root` by its path there and its bytes' hash.
+QMap<QString, QByteArray> Contents(const QString& root) {
+  QMap<QString, QByteArray> files;
+  for (QDirIterator it(root, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
+       it.hasNext();) {
+    QFile file(it.next());
+    if (!file.open(QIODevice::ReadOnly)) continue;
+    files.insert(QDir(root).relativeFilePath(file.fileName()),
+                 QCryptographicHash::hash(file.readAll(), QCryptographicHash::Sha256).toHex());
+  }
+  return files;
+}
+
+}  // namespace
 using zel::test::RunProgram;
 
 class WindowsConsoleTest : public QObject {
@@ -62,6 +82,43 @@ class WindowsConsoleTest : public QObject {
       }
     }
     QCOMPARE(onWine.exitCode, onLinux.exitCode);
+  }
+
+  // The Windows run ended at any moment (its processes killed, as a power cut would) leaves a
+  // station that the next run heals: every table usable afterwards and the backup tree
+  // untouched throughout.
+  void killedRunHealedByTheNext_data() {
+    QTest::addColumn<int>("killAfterMs");
+    for (int ms : {200, 600, 1200, 2000, 3000, 4500}) QTest::addRow("%d ms", ms) << ms;
+  }
+  void killedRunHealedByTheNext() {
+    QFETCH(int, killAfterMs);
+    zel::test::WinePrefixCopy wine;
+    QVERIFY(!wine.Path().isEmpty());
+    const QString error = zel::test::BuildDemoStation(
+        wine.Path(),
+        {"stale-locks", "px-missing", "db-header", "db-header:PERMDATA/ATTEND", "db-truncated"});
+    QVERIFY2(error.isEmpty(), qPrintable(error));
+    const auto backups = [&] { return Contents(wine.Path() + "/drive_c/ShiftBackUp"); };
+    const auto before = backups();
+    QVERIFY(before.size() > 100);
+
+    const QString console = zel::test::WindowsProgram("zelutil-console.exe");
+    QProcess cut;
+    cut.setProcessEnvironment(wine.Environment());
+    cut.start("wine", {console, "--yes", "--simulate-power-off"});
+    QVERIFY(cut.waitForStarted());
+    QThread::msleep(static_cast<unsigned long>(killAfterMs));
+    RunProgram("wineserver", {"-k"}, wine.Environment());  // every process of this prefix
+    cut.waitForFinished(30000);
+    RunProgram("wineserver", {"-p"}, wine.Environment());
+
+    const auto healing = RunProgram(console, {"--yes", "--simulate-power-off"}, wine.Environment());
+    QVERIFY2(healing.finished, "the run after the cut did not end");
+    QVERIFY2(healing.exitCode == 0, qPrintable(healing.out.right(1500) + healing.err));
+    const auto check = RunProgram(console, {"--check-only"}, wine.Environment());
+    QVERIFY2(check.exitCode == 0, qPrintable(check.out.right(1500)));
+    QCOMPARE(backups(), before);
   }
 };
 
