@@ -43,6 +43,8 @@ class SessionLocks {
     bool made = false;
   };
   const Held* Find(const std::filesystem::path& file) const;
+  // A live process other than this one holds the lock file (the system's own test).
+  static bool HeldByOtherProcess(const std::filesystem::path& file);
   void Prune();
   void Hold(const std::filesystem::path& file, bool isNetFile);
   std::vector<Held> held_;

@@ -19,15 +19,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-std::optional<fs::path> FindIgnoringCase(const fs::path& dir, const std::string& name) {
-  std::error_code ec;
-  if (fs::exists(dir / name, ec)) return dir / name;
-  for (fs::directory_iterator it(dir, ec), end; !ec && it != end; it.increment(ec)) {
-    if (platform::SameNameIgnoringCase(it->path().filename().string(), name)) return it->path();
-  }
-  return std::nullopt;
-}
-
 HANDLE AsHandle(std::intptr_t handle) {
   return reinterpret_cast<HANDLE>(handle);
 }
@@ -77,10 +68,6 @@ constexpr DWORD kHeldSharing = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_D
 
 }  // namespace
 
-SessionLocks::~SessionLocks() {
-  ReleaseAll();
-}
-
 const SessionLocks::Held* SessionLocks::Find(const fs::path& file) const {
   const auto identity = IdentityOf(file);
   if (!identity) return nullptr;
@@ -88,11 +75,6 @@ const SessionLocks::Held* SessionLocks::Find(const fs::path& file) const {
     if (h.dev == identity->volume && h.ino == identity->index) return &h;
   }
   return nullptr;
-}
-
-bool SessionLocks::IsOurs(const fs::path& file) const {
-  const Held* h = Find(file);
-  return h && h->made;
 }
 
 void SessionLocks::Prune() {
@@ -108,19 +90,8 @@ void SessionLocks::Prune() {
   }
 }
 
-void SessionLocks::CheckFolder(const fs::path& dir, bool leftoversCount) const {
-  for (const char* name : {kParadoxLck, kPdoxUsrsLck}) {
-    const auto found = FindIgnoringCase(dir, name);
-    if (!found || IsOurs(*found)) continue;
-    if (InUseByOtherProgram(*found)) {
-      throw EngineError(ErrorCode::DirectoryBusy,
-                        "Directory is busy (lock file in use by another program)", found->string());
-    }
-    if (leftoversCount) {
-      throw EngineError(ErrorCode::ForeignNetFile, "Directory is controlled by other .NET file",
-                        found->string());
-    }
-  }
+bool SessionLocks::HeldByOtherProcess(const fs::path& file) {
+  return InUseByOtherProgram(file);
 }
 
 void SessionLocks::Hold(const fs::path& file, bool isNetFile) {
@@ -176,15 +147,6 @@ void SessionLocks::Hold(const fs::path& file, bool isNetFile) {
     h.ino = identity->index;
   }
   held_.push_back(std::move(h));
-}
-
-void SessionLocks::Acquire(const fs::path& dir, const fs::path& netFile) {
-  Prune();
-  Hold(netFile, true);
-  for (const char* name : {kParadoxLck, kPdoxUsrsLck}) {
-    const auto found = FindIgnoringCase(dir, name);
-    Hold(found ? *found : dir / name, false);
-  }
 }
 
 void SessionLocks::ReleaseAll() {

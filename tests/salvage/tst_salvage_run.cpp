@@ -12,7 +12,7 @@
 
 #include "platform/DriveMapping.h"
 #include "tests/salvage/SalvageFixtures.h"
-#include "tools/demostation/DemoStation.h"
+#include "tests/support/DemoStations.h"
 
 using namespace salvagetest;
 
@@ -25,10 +25,11 @@ QString Host(const QString& prefix, const std::string& windowsPath) {
 
 // Runs the console with Yes to every question on the station in `prefix`; its exit status, and
 // its standard output and error in `out` and `err`.
-int RunConsole(const QString& prefix, QString& out, QString& err) {
+int RunConsole(const QString& prefix, QString& out, QString& err, const QString& tmp = {}) {
   QProcess console;
   QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
   env.insert("WINEPREFIX", prefix);
+  if (!tmp.isEmpty()) env.insert("TMPDIR", tmp);
   env.remove("DISPLAY");
   env.remove("WAYLAND_DISPLAY");
   env.insert("DBUS_SYSTEM_BUS_ADDRESS", "unix:path=" + prefix + "/no-system-bus");
@@ -60,11 +61,8 @@ class TestSalvageRun : public QObject {
 
 void TestSalvageRun::repairsSalvageFirst() {
   QTemporaryDir prefix;
-  zel::demostation::StationOptions options;
-  options.prefix = prefix.path().toStdString();
-  options.scale = 40;
-  std::ostringstream progress;
-  zel::demostation::BuildStation(options, progress);
+  const QString built = zel::test::BuildDemoStation(prefix.path(), {}, 40);
+  QVERIFY2(built.isEmpty(), qPrintable(built));
 
   struct Damaged {
     QString folder, table;
@@ -128,11 +126,8 @@ void TestSalvageRun::repairsSalvageFirst() {
 // catalogue's definition of it (the one its new empty table is made from) serves instead.
 void TestSalvageRun::headerDestroyedSalvagedByTheCatalogueDefinition() {
   QTemporaryDir prefix;
-  zel::demostation::StationOptions options;
-  options.prefix = prefix.path().toStdString();
-  options.scale = 40;
-  std::ostringstream progress;
-  zel::demostation::BuildStation(options, progress);
+  const QString built = zel::test::BuildDemoStation(prefix.path(), {}, 40);
+  QVERIFY2(built.isEmpty(), qPrintable(built));
   const QString db = DataFile(prefix.path(), "TEMPDATA", "PUMPSALE");
   QVERIFY(!db.isEmpty());
   const QList<QByteArray> expected = ChainRecords(db);
@@ -145,7 +140,8 @@ void TestSalvageRun::headerDestroyedSalvagedByTheCatalogueDefinition() {
 
   QString out;
   QString err;
-  QVERIFY2(RunConsole(prefix.path(), out, err) == 0, qPrintable(out.right(1500) + err));
+  QTemporaryDir tmp;  // the run's own temporary folder, where the template lives for a moment
+  QVERIFY2(RunConsole(prefix.path(), out, err, tmp.path()) == 0, qPrintable(out.right(1500) + err));
   QVERIFY2(
       err.contains("salvaged TEMPDATA\\PUMPSALE: recovered " + QString::number(expected.size())),
       qPrintable(err));
@@ -155,7 +151,7 @@ void TestSalvageRun::headerDestroyedSalvagedByTheCatalogueDefinition() {
   const QString salvaged = damaged.filePath(runs[0] + "/TEMPDATA/Salvaged/PUMPSALE.DB");
   QCOMPARE(ChainRecords(salvaged), expected);
   // The template lived only for the salvage.
-  QVERIFY(QDir(QDir::tempPath()).entryList({"zelutil-template-*"}, QDir::Dirs).isEmpty());
+  QVERIFY(QDir(tmp.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot).isEmpty());
 }
 
 QTEST_GUILESS_MAIN(TestSalvageRun)

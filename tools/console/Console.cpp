@@ -9,6 +9,7 @@
 
 #include "platform/DriveMapping.h"
 #include "run/MainScreen.h"
+#include "zel/Version.h"
 
 namespace zel::console {
 
@@ -43,6 +44,25 @@ std::string Usage() {
          "2 Step 1 failed, 3 an error ended the run, 64 bad arguments.\n"
          "With --check-only: 0 every table usable, 1 a table is not.\n"
          "Drive C: is $WINEPREFIX/drive_c (default ~/.wine/drive_c).\n";
+}
+
+std::optional<int> Start(int argc, const char* const argv[], Options& options) {
+  std::string error;
+  const auto parsed = ParseArguments(argc - 1, argv + 1, error);
+  if (!parsed) {
+    std::cerr << "zelutil-console: " << error << "\n" << Usage();
+    return kExitUsage;
+  }
+  if (parsed->help) {
+    std::cout << Usage();
+    return kExitOk;
+  }
+  if (parsed->version) {
+    std::cout << "zelutil-console " << kVersion << "\n";
+    return kExitOk;
+  }
+  options = *parsed;
+  return std::nullopt;
 }
 
 std::optional<Options> ParseArguments(int argc, const char* const argv[], std::string& error) {

@@ -35,6 +35,11 @@ std::optional<Options> ParseArguments(int argc, const char* const argv[], std::s
 
 std::string Usage();
 
+// The program's start: parses the arguments after the program name and answers --help,
+// --version and bad arguments itself. The exit status when the program ends there; nullopt
+// with `options` set when the run is to go ahead.
+std::optional<int> Start(int argc, const char* const argv[], Options& options);
+
 // Exit statuses.
 inline constexpr int kExitOk = report::kExitOk;
 inline constexpr int kExitTables = report::kExitTables;

@@ -9,24 +9,11 @@
 #include "platform/linux/LogindPowerOff.h"
 #include "platform/linux/X11PosWindow.h"
 #include "tools/console/Console.h"
-#include "zel/Version.h"
 
 int main(int argc, char* argv[]) {
   namespace zc = zel::console;
-  std::string error;
-  const auto options = zc::ParseArguments(argc - 1, argv + 1, error);
-  if (!options) {
-    std::cerr << "zelutil-console: " << error << "\n" << zc::Usage();
-    return zc::kExitUsage;
-  }
-  if (options->help) {
-    std::cout << zc::Usage();
-    return zc::kExitOk;
-  }
-  if (options->version) {
-    std::cout << "zelutil-console " << zel::kVersion << "\n";
-    return zc::kExitOk;
-  }
+  zc::Options options;
+  if (const auto ended = zc::Start(argc, argv, options)) return *ended;
 
   // The power-off request goes over D-Bus, which wants an application object; no window.
   int qtArgc = 1;
@@ -34,15 +21,15 @@ int main(int argc, char* argv[]) {
 
   namespace zp = zel::platform;
   zc::EventPrinter printer(std::cout);
-  zc::ConsoleDialogs dialogs(options->answers, std::cin, std::cout, std::cerr);
+  zc::ConsoleDialogs dialogs(options.answers, std::cin, std::cout, std::cerr);
   std::unique_ptr<zp::PowerOff> logind;
   // A check never asks for a power-off; should it ever try, the request is only printed.
-  if (!options->simulatePowerOff && !options->checkOnly)
+  if (!options.simulatePowerOff && !options.checkOnly)
     logind = std::make_unique<zp::LogindPowerOff>();
   zc::ReportingPowerOff powerOff(logind.get(), std::cout);
   zp::X11PosWindow posWindow;  // finds the POS window when a display is there
   zc::PauseCountingServices system;
   zp::Platform platform{zp::HostFiles(), zp::HostIni(), dialogs,          posWindow,
                         powerOff,        system,        zp::HostRunLock()};
-  return zc::RunConsole(*options, platform, system, printer);
+  return zc::RunConsole(options, platform, system, printer);
 }

@@ -1,3 +1,5 @@
+// The session's lock files on POSIX: each one held with a classic fcntl lock, found again by
+// device and inode.
 #include "engine/SessionLocks.h"
 
 #ifndef _WIN32
@@ -21,15 +23,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-std::optional<fs::path> FindIgnoringCase(const fs::path& dir, const std::string& name) {
-  std::error_code ec;
-  if (fs::exists(dir / name, ec)) return dir / name;
-  for (fs::directory_iterator it(dir, ec), end; !ec && it != end; it.increment(ec)) {
-    if (platform::SameNameIgnoringCase(it->path().filename().string(), name)) return it->path();
-  }
-  return std::nullopt;
-}
-
 bool SetLock(std::intptr_t fd, short type) {
   struct flock lk;
   std::memset(&lk, 0, sizeof lk);
@@ -44,10 +37,6 @@ std::string Reason(int err) {
 
 }  // namespace
 
-SessionLocks::~SessionLocks() {
-  ReleaseAll();
-}
-
 const SessionLocks::Held* SessionLocks::Find(const fs::path& file) const {
   struct stat st {};
   if (::stat(file.c_str(), &st) != 0) return nullptr;
@@ -55,11 +44,6 @@ const SessionLocks::Held* SessionLocks::Find(const fs::path& file) const {
     if (h.dev == std::uint64_t(st.st_dev) && h.ino == std::uint64_t(st.st_ino)) return &h;
   }
   return nullptr;
-}
-
-bool SessionLocks::IsOurs(const fs::path& file) const {
-  const Held* h = Find(file);
-  return h && h->made;
 }
 
 void SessionLocks::Prune() {
@@ -78,19 +62,8 @@ void SessionLocks::Prune() {
   }
 }
 
-void SessionLocks::CheckFolder(const fs::path& dir, bool leftoversCount) const {
-  for (const char* name : {kParadoxLck, kPdoxUsrsLck}) {
-    const auto found = FindIgnoringCase(dir, name);
-    if (!found || IsOurs(*found)) continue;
-    if (platform::IsLockedByOtherProcess(*found)) {
-      throw EngineError(ErrorCode::DirectoryBusy,
-                        "Directory is busy (lock file in use by another program)", found->string());
-    }
-    if (leftoversCount) {
-      throw EngineError(ErrorCode::ForeignNetFile, "Directory is controlled by other .NET file",
-                        found->string());
-    }
-  }
+bool SessionLocks::HeldByOtherProcess(const fs::path& file) {
+  return platform::IsLockedByOtherProcess(file);
 }
 
 void SessionLocks::Hold(const fs::path& file, bool isNetFile) {
@@ -146,15 +119,6 @@ void SessionLocks::Hold(const fs::path& file, bool isNetFile) {
     h.ino = st.st_ino;
   }
   held_.push_back(std::move(h));
-}
-
-void SessionLocks::Acquire(const fs::path& dir, const fs::path& netFile) {
-  Prune();
-  Hold(netFile, true);
-  for (const char* name : {kParadoxLck, kPdoxUsrsLck}) {
-    const auto found = FindIgnoringCase(dir, name);
-    Hold(found ? *found : dir / name, false);
-  }
 }
 
 void SessionLocks::ReleaseAll() {

@@ -1,0 +1,60 @@
+// The session's lock files: what is the same on every system. How a file is held, found again
+// and let go is in SessionLocksPosix.cpp and SessionLocksWin32.cpp.
+#include <optional>
+#include <string>
+#include <system_error>
+
+#include "engine/EngineError.h"
+#include "engine/SessionLocks.h"
+#include "platform/DriveMapping.h"
+
+namespace zel::engine {
+namespace fs = std::filesystem;
+
+namespace {
+
+std::optional<fs::path> FindIgnoringCase(const fs::path& dir, const std::string& name) {
+  std::error_code ec;
+  if (fs::exists(dir / name, ec)) return dir / name;
+  for (fs::directory_iterator it(dir, ec), end; !ec && it != end; it.increment(ec)) {
+    if (platform::SameNameIgnoringCase(it->path().filename().string(), name)) return it->path();
+  }
+  return std::nullopt;
+}
+
+}  // namespace
+
+SessionLocks::~SessionLocks() {
+  ReleaseAll();
+}
+
+bool SessionLocks::IsOurs(const fs::path& file) const {
+  const Held* h = Find(file);
+  return h && h->made;
+}
+
+void SessionLocks::CheckFolder(const fs::path& dir, bool leftoversCount) const {
+  for (const char* name : {kParadoxLck, kPdoxUsrsLck}) {
+    const auto found = FindIgnoringCase(dir, name);
+    if (!found || IsOurs(*found)) continue;
+    if (HeldByOtherProcess(*found)) {
+      throw EngineError(ErrorCode::DirectoryBusy,
+                        "Directory is busy (lock file in use by another program)", found->string());
+    }
+    if (leftoversCount) {
+      throw EngineError(ErrorCode::ForeignNetFile, "Directory is controlled by other .NET file",
+                        found->string());
+    }
+  }
+}
+
+void SessionLocks::Acquire(const fs::path& dir, const fs::path& netFile) {
+  Prune();
+  Hold(netFile, true);
+  for (const char* name : {kParadoxLck, kPdoxUsrsLck}) {
+    const auto found = FindIgnoringCase(dir, name);
+    Hold(found ? *found : dir / name, false);
+  }
+}
+
+}  // namespace zel::engine
