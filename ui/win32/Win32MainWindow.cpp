@@ -76,7 +76,8 @@ Win32MainWindow::Win32MainWindow(HINSTANCE instance) {
                             height, nullptr, nullptr, instance, this);
 
   // Created in tab order: btn1, lst1, lst2, lst3, pb1 (the bar is no tab stop).
-  btn1 = CreateWindowExA(0, "BUTTON", "&Close", WS_CHILD | WS_VISIBLE | WS_TABSTOP | BS_PUSHBUTTON,
+  // Drawn by the window itself, so it carries its close glyph beside the caption.
+  btn1 = CreateWindowExA(0, "BUTTON", "&Close", WS_CHILD | WS_VISIBLE | WS_TABSTOP | BS_OWNERDRAW,
                          694, 477, 96, 36, window_, reinterpret_cast<HMENU>(kCloseButton), instance,
                          nullptr);
   SendMessageA(btn1, WM_SETFONT, reinterpret_cast<WPARAM>(formFont_), FALSE);
@@ -228,6 +229,37 @@ void Win32MainWindow::PaintPanel(HDC dc) const {
   DeleteObject(dark);
 }
 
+void Win32MainWindow::DrawCloseButton(const DRAWITEMSTRUCT& item) const {
+  const HDC dc = item.hDC;
+  RECT r = item.rcItem;
+  const bool pressed = (item.itemState & ODS_SELECTED) != 0;
+  DrawFrameControl(dc, &r, DFC_BUTTON, DFCS_BUTTONPUSH | (pressed ? DFCS_PUSHED : 0));
+  if (pressed) OffsetRect(&r, 1, 1);
+  // The close glyph: a dark red cross, 12 pixels, left of the caption.
+  const int glyphLeft = r.left + 14;
+  const int glyphTop = (r.top + r.bottom) / 2 - 6;
+  const HPEN pen = CreatePen(PS_SOLID, 3, RGB(160, 0, 0));
+  const HGDIOBJ oldPen = SelectObject(dc, pen);
+  MoveToEx(dc, glyphLeft, glyphTop, nullptr);
+  LineTo(dc, glyphLeft + 12, glyphTop + 12);
+  MoveToEx(dc, glyphLeft + 12, glyphTop, nullptr);
+  LineTo(dc, glyphLeft, glyphTop + 12);
+  SelectObject(dc, oldPen);
+  DeleteObject(pen);
+  RECT text = r;
+  text.left = glyphLeft + 18;
+  SetBkMode(dc, TRANSPARENT);
+  SetTextColor(dc, GetSysColor(COLOR_BTNTEXT));
+  const HGDIOBJ oldFont = SelectObject(dc, formFont_);
+  DrawTextA(dc, "&Close", -1, &text, DT_LEFT | DT_VCENTER | DT_SINGLELINE);
+  SelectObject(dc, oldFont);
+  if (item.itemState & ODS_FOCUS) {
+    RECT focus = item.rcItem;
+    InflateRect(&focus, -4, -4);
+    DrawFocusRect(dc, &focus);
+  }
+}
+
 LRESULT CALLBACK Win32MainWindow::WindowProc(HWND window, UINT message, WPARAM wParam,
                                              LPARAM lParam) {
   if (message == WM_NCCREATE) {
@@ -262,6 +294,14 @@ LRESULT Win32MainWindow::Handle(HWND window, UINT message, WPARAM wParam, LPARAM
       if (onFirstActivation) onFirstActivation();
       running_ = false;
       return 0;
+    case WM_DRAWITEM: {
+      const auto* item = reinterpret_cast<const DRAWITEMSTRUCT*>(lParam);
+      if (item->hwndItem == btn1) {
+        DrawCloseButton(*item);
+        return TRUE;
+      }
+      break;
+    }
     case WM_COMMAND:
       if (LOWORD(wParam) == kCloseButton && !running_) DestroyWindow(window_);
       return 0;

@@ -51,6 +51,7 @@ class Win32MainWindow : public FormView {
   LRESULT Handle(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
   HWND List(FormList list) const;
   void PaintPanel(HDC dc) const;
+  void DrawCloseButton(const DRAWITEMSTRUCT& item) const;
 
   HWND window_ = nullptr;
   HFONT formFont_ = nullptr;   // "MS Sans Serif", 11 pixels
