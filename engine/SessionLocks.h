@@ -5,6 +5,7 @@
 // sharing it for deletion, with a LockFileEx lock) and removed when the session ends.
 #include <cstdint>
 #include <filesystem>
+#include <string>
 #include <vector>
 
 namespace zel::engine {
@@ -45,6 +46,9 @@ class SessionLocks {
   const Held* Find(const std::filesystem::path& file) const;
   // A live process other than this one holds the lock file (the system's own test).
   static bool HeldByOtherProcess(const std::filesystem::path& file);
+  // Raises the engine's error for a lock file that could not be made.
+  [[noreturn]] static void CannotCreate(const std::filesystem::path& file, bool isNetFile,
+                                        bool exists, const std::string& reason);
   void Prune();
   void Hold(const std::filesystem::path& file, bool isNetFile);
   std::vector<Held> held_;

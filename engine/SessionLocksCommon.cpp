@@ -24,6 +24,24 @@ std::optional<fs::path> FindIgnoringCase(const fs::path& dir, const std::string&
 
 }  // namespace
 
+void SessionLocks::CannotCreate(const fs::path& file, bool isNetFile, bool exists,
+                                const std::string& reason) {
+  if (exists && !isNetFile) {
+    // Made by someone else between the look and the creation: a foreign session's file.
+    throw EngineError(ErrorCode::ForeignNetFile, "Directory is controlled by other .NET file",
+                      file.string());
+  }
+  if (isNetFile) {
+    throw EngineError(
+        ErrorCode::NetworkInitFailed,
+        "Network initialization failed (cannot create the network control file: " + reason + ")",
+        file.string());
+  }
+  throw EngineError(ErrorCode::CannotLockNetFile,
+                    "Cannot lock network file (cannot create the lock file: " + reason + ")",
+                    file.string());
+}
+
 SessionLocks::~SessionLocks() {
   ReleaseAll();
 }

@@ -88,21 +88,7 @@ void SessionLocks::Hold(const fs::path& file, bool isNetFile) {
     h.fd = ::open(file.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC | O_NOCTTY, 0666);
     if (h.fd < 0) {
       const int err = errno;
-      if (err == EEXIST && !isNetFile) {
-        throw EngineError(ErrorCode::ForeignNetFile, "Directory is controlled by other .NET file",
-                          file.string());
-      }
-      if (isNetFile) {
-        throw EngineError(ErrorCode::NetworkInitFailed,
-                          "Network initialization failed (cannot create the network control "
-                          "file: " +
-                              Reason(err) + ")",
-                          file.string());
-      }
-      throw EngineError(
-          ErrorCode::CannotLockNetFile,
-          "Cannot lock network file (cannot create the lock file: " + Reason(err) + ")",
-          file.string());
+      CannotCreate(file, isNetFile, err == EEXIST, Reason(err));
     }
     h.made = true;
     if (!SetLock(h.fd, F_RDLCK)) {

@@ -115,21 +115,8 @@ void SessionLocks::Hold(const fs::path& file, bool isNetFile) {
                          CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (handle == INVALID_HANDLE_VALUE) {
       const DWORD error = GetLastError();
-      if ((error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS) && !isNetFile) {
-        throw EngineError(ErrorCode::ForeignNetFile, "Directory is controlled by other .NET file",
-                          file.string());
-      }
-      if (isNetFile) {
-        throw EngineError(ErrorCode::NetworkInitFailed,
-                          "Network initialization failed (cannot create the network control "
-                          "file: " +
-                              Reason(error) + ")",
-                          file.string());
-      }
-      throw EngineError(
-          ErrorCode::CannotLockNetFile,
-          "Cannot lock network file (cannot create the lock file: " + Reason(error) + ")",
-          file.string());
+      CannotCreate(file, isNetFile, (error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS),
+                   Reason(error));
     }
     h.fd = reinterpret_cast<std::intptr_t>(handle);
     h.made = true;
