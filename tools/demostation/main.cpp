@@ -22,7 +22,8 @@ void Usage(std::ostream& out) {
          "a real till's station is never overwritten.\n"
          "\n"
          "  --prefix DIR        the Wine prefix to build in (created when missing); default\n"
-         "                      $WINEPREFIX, which must then be set\n"
+         "                      $WINEPREFIX, which must then be set (Linux only: on\n"
+         "                      Windows the station is built on drive C: itself)\n"
          "  --till TEXT         the till number in Zelpos.ini (default \"FC  1 - A\", the master)\n"
          "  --scale N           records in the big history and transaction tables (default 1000)\n"
          "  --backup-count N    the latest shift-backup generation, 1 to 7 (default 3)\n"
@@ -68,6 +69,12 @@ int main(int argc, char** argv) {
       const char* value = argv[++i];
       long number = 0;
       if (arg == "--prefix") {
+#ifdef _WIN32
+        // Windows has no prefix to build in: the station goes to drive C: itself.
+        std::cerr << "zel-demostation: --prefix is for Linux; on Windows the station is built on "
+                     "drive C:\n";
+        return 2;
+#endif
         options.prefix = value;
       } else if (arg == "--till") {
         options.till = value;
@@ -91,6 +98,7 @@ int main(int argc, char** argv) {
         return 2;
       }
     }
+#ifndef _WIN32
     // Never ~/.wine by default: the prefix is always named, by --prefix or by WINEPREFIX.
     const char* winePrefix = std::getenv("WINEPREFIX");
     if (options.prefix.empty() && winePrefix != nullptr) options.prefix = winePrefix;
@@ -99,6 +107,7 @@ int main(int argc, char** argv) {
                    "--help)\n";
       return 2;
     }
+#endif
     zel::demostation::BuildStation(options, std::cout);
     return 0;
   } catch (const std::exception& e) {
