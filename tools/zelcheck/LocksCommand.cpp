@@ -143,8 +143,12 @@ int RunLocks(const Options& options) {
     if (!f.held) {
       std::cout << "stale\n";
     } else if (!f.holder) {
+#ifdef _WIN32
+      std::cout << "in use by another program (Windows does not say which)\n";
+#else
       std::cout
           << "held by a process that cannot be named (another user's, or one that has ended)\n";
+#endif
     } else {
       std::cout << "held by " << f.holder->pid << " " << OneLine(f.holder->command);
       if (f.holder->wineserver)
