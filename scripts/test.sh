@@ -13,7 +13,10 @@
 zel_install_packages
 zel_install_packages "$ZEL_ROOT/scripts/packages-windows.txt"
 failed=""
+windows_started=$(date +%s)
 zel_build_windows "$ZEL_ROOT/build/windows"
+zel_say "The Windows cross-build took $(($(date +%s) - windows_started)) s (its tests under Wine" \
+  "run in the release build's suite, label windows; ctest's label summary gives their time)"
 zel_build "$ZEL_ROOT/build/release" -DZEL_WINDOWS_DIR="$ZEL_ROOT/build/windows"
 zel_test "$ZEL_ROOT/build/release" || failed="$failed release"
 # A minute of coverage-guided fuzzing of the table verifier (clang's libFuzzer), seeded with
