@@ -4,12 +4,9 @@
 //   zel_engine_bench --dir DIR --records N --pxdump PATH   all figures for one table size
 //   zel_engine_bench verify DB [INDEX]                     (child) one verification
 #include <fcntl.h>
-#include <sys/resource.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -18,117 +15,21 @@
 #include <string>
 #include <vector>
 
+#include "benchmarks/common/BenchTables.h"
+#include "benchmarks/common/Spawn.h"
 #include "engine/EngineError.h"
 #include "engine/ParadoxFormat.h"
 #include "engine/TableWriter.h"
 #include "engine/Verifier.h"
 
 namespace fs = std::filesystem;
+namespace bench = zel::bench;
 using namespace zel::engine;
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
-double Seconds(Clock::time_point since) {
-  return std::chrono::duration<double>(Clock::now() - since).count();
-}
-
-struct Run {
-  double seconds = 0;
-  long peakKb = 0;  // reported by our own child (VmHWM), 0 for other programs
-  int status = -1;
-};
-
-// Peak resident memory of this process image. Unlike getrusage's ru_maxrss, VmHWM is not
-// inflated by the forked parent's pages before exec.
-long PeakKb() {
-  FILE* f = std::fopen("/proc/self/status", "r");
-  if (!f) return 0;
-  char line[256];
-  long kb = 0;
-  while (std::fgets(line, sizeof line, f))
-    if (std::sscanf(line, "VmHWM: %ld kB", &kb) == 1) break;
-  std::fclose(f);
-  return kb;
-}
-
-// Runs a program with stdout to /dev/null (stderr to a pipe the peak figure comes back on).
-Run Spawn(const std::vector<std::string>& argv) {
-  std::vector<char*> args;
-  for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
-  args.push_back(nullptr);
-  int fds[2];
-  if (pipe(fds) != 0) std::exit(1);
-  const auto start = Clock::now();
-  const pid_t pid = fork();
-  if (pid == 0) {
-    const int null = open("/dev/null", O_WRONLY);
-    dup2(null, 1);
-    if (fds[0] != 3) close(fds[0]);  // else dup2 below replaces it
-    dup2(fds[1], 3);
-    execv(args[0], args.data());
-    _exit(127);
-  }
-  close(fds[1]);
-  char buf[64] = {};
-  const ssize_t got = read(fds[0], buf, sizeof buf - 1);
-  int status = 0;
-  waitpid(pid, &status, 0);
-  Run r;
-  r.seconds = Seconds(start);
-  close(fds[0]);
-  if (got > 0) r.peakKb = std::atol(buf);
-  r.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  return r;
-}
-
-// Best of `n` runs: the figures compare warm-cache reads, not the disk.
-Run Best(const std::vector<std::string>& argv, int n = 7) {
-  Run best;
-  for (int i = 0; i < n; ++i) {
-    Run r = Spawn(argv);
-    if (r.status != 0) {
-      std::fprintf(stderr, "%s failed with status %d\n", argv[0].c_str(), r.status);
-      std::exit(1);
-    }
-    if (i == 0 || r.seconds < best.seconds) best = r;
-  }
-  return best;
-}
-
-struct Pair {
-  Run a, b;          // best of each
-  double ratio = 0;  // median of a's time over b's, each pair run back to back
-};
-
-// Runs two programs in turn, so that load from elsewhere on the machine hits both alike.
-Pair Alternate(const std::vector<std::string>& a, const std::vector<std::string>& b, int n = 9) {
-  Pair p;
-  std::vector<double> ratios;
-  for (int i = 0; i < n; ++i) {
-    const Run ra = Best(a, 1), rb = Best(b, 1);
-    if (i == 0 || ra.seconds < p.a.seconds) p.a = ra;
-    if (i == 0 || rb.seconds < p.b.seconds) p.b = rb;
-    ratios.push_back(ra.seconds / rb.seconds);
-  }
-  std::sort(ratios.begin(), ratios.end());
-  p.ratio = ratios[ratios.size() / 2];
-  return p;
-}
-
-TableDef Definition() {
-  TableDef d;
-  d.level = 7;
-  d.keyFieldCount = 1;
-  d.fields = {{"ID", FieldType::LongInt, 0},
-              {"Name", FieldType::Alpha, 20},
-              {"Group", FieldType::Short, 0},
-              {"Amount", FieldType::Money, 0},
-              {"Day", FieldType::Date, 0}};
-  d.indexes = {{"ByName", {"Name"}, false, false}, {"GroupDay", {"Group", "Day"}, false, false}};
-  return d;
-}
+using bench::Clock;
+using bench::Seconds;
 
 // Key bytes of both named indexes for every record, read straight from the .DB, then sorted:
 // the least work any rebuild must do.
@@ -186,21 +87,11 @@ std::uint64_t Bytes(const std::vector<fs::path>& files) {
 int Figures(const fs::path& dir, long records, const std::string& pxdump) {
   fs::create_directories(dir);
   const fs::path db = dir / "BENCH.DB";
-  const TableDef def = Definition();
-  long next = 0;
+  const TableDef def = bench::Definition();
   auto start = Clock::now();
-  CreateTable(db, def, [&]() -> std::optional<Record> {
-    if (next == records) return std::nullopt;
-    ++next;
-    // Keys arrive in a scrambled order so that the writer has to sort.
-    const long id = (next * 7919) % records + 1;
-    char name[21];
-    std::snprintf(name, sizeof name, "customer %09ld", (id * 104729) % 1000003);
-    return Record{std::int64_t{id}, std::string(name), std::int64_t{id % 97}, id * 0.25,
-                  std::int64_t{730000 + id % 3650}};
-  });
+  CreateTable(db, def, bench::Records(records));
   const double create = Seconds(start);
-  const long createPeakKb = PeakKb();  // this process did nothing heavier before
+  const long createPeakKb = bench::PeakKb();  // this process did nothing heavier before
   const fs::path pxFile = dir / "BENCH.PX", x = dir / "BENCH.XG0", y = dir / "BENCH.YG0";
   const std::vector<fs::path> primaryFiles = {db, pxFile}, namedFiles = {db, pxFile, x, y};
 
@@ -210,11 +101,15 @@ int Figures(const fs::path& dir, long records, const std::string& pxdump) {
     return argv;
   };
   const std::string self = fs::read_symlink("/proc/self/exe").string();
-  const Pair primary = Alternate(catArgs(primaryFiles), {self, "verify", db.string()});
-  const Pair named = Alternate(catArgs(namedFiles), {self, "verify", db.string(), "ByName"});
-  const Run &catPrimary = primary.a, &verifyPrimary = primary.b;
-  const Run &catNamed = named.a, &verifyNamed = named.b;
-  const Run pxlib = Best({pxdump, "--read", db.string()}, 1);
+  // Each run must succeed, else the benchmark ends there.
+  const bench::Runner checked = [](const bench::Argv& argv) { return bench::Best(argv, 1); };
+  const bench::Pair primary =
+      bench::Alternate(catArgs(primaryFiles), {self, "verify", db.string()}, 9, checked);
+  const bench::Pair named =
+      bench::Alternate(catArgs(namedFiles), {self, "verify", db.string(), "ByName"}, 9, checked);
+  const bench::Run &catPrimary = primary.a, &verifyPrimary = primary.b;
+  const bench::Run &catNamed = named.a, &verifyNamed = named.b;
+  const bench::Run pxlib = bench::Best({pxdump, "--read", db.string()}, 1);
 
   double rebuild = 0, readSort = 0;
   for (int i = 0; i < 3; ++i) {
@@ -237,13 +132,13 @@ int Figures(const fs::path& dir, long records, const std::string& pxdump) {
   std::printf(
       "verify primary                  %.4f s  (%.0f MiB/s)  %.2f of cat's throughput (median of 9 "
       "pairs)\n",
-      verifyPrimary.seconds, primaryBytes / mb / verifyPrimary.seconds, primary.ratio);
+      verifyPrimary.seconds, primaryBytes / mb / verifyPrimary.seconds, primary.Median());
   std::printf("cat .DB+.PX+.XG0+.YG0           %.4f s  (%.0f MiB/s)\n", catNamed.seconds,
               namedBytes / mb / catNamed.seconds);
   std::printf(
       "verify named index ByName       %.4f s  (%.0f MiB/s)  %.2f of cat's throughput (median of 9 "
       "pairs)\n",
-      verifyNamed.seconds, namedBytes / mb / verifyNamed.seconds, named.ratio);
+      verifyNamed.seconds, namedBytes / mb / verifyNamed.seconds, named.Median());
   std::printf("pxlib reading every record      %.4f s  -> verify primary is %.1fx faster\n",
               pxlib.seconds, pxlib.seconds / verifyPrimary.seconds);
   std::printf("verify peak memory (VmHWM)      primary %.1f MiB, named %.1f MiB\n",
@@ -260,7 +155,7 @@ int main(int argc, char** argv) {
   try {
     if (argc >= 3 && std::string(argv[1]) == "verify") {
       VerifyTable(argv[2], argc > 3 ? argv[3] : "");
-      dprintf(3, "%ld\n", PeakKb());
+      bench::ReportPeakToParent();
       return 0;
     }
     fs::path dir;

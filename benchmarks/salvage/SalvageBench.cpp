@@ -5,97 +5,38 @@
 //   zel_salvage_bench create DB N              the engine benchmark's table of N records
 //   zel_salvage_bench scan DB                  (child) salvage's reading and decoding only
 //   zel_salvage_bench salvage DB NEW.DB        (child) a whole salvage, outputs written
-#include <fcntl.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <string>
 #include <vector>
 
+#include "benchmarks/common/BenchTables.h"
+#include "benchmarks/common/Spawn.h"
 #include "engine/EngineError.h"
 #include "engine/Salvage.h"
 #include "engine/TableWriter.h"
 
 namespace fs = std::filesystem;
+namespace bench = zel::bench;
 using namespace zel::engine;
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
+using bench::Clock;
+using bench::Definition;
+using bench::Records;
+using bench::Seconds;
 
-double Seconds(Clock::time_point since) {
-  return std::chrono::duration<double>(Clock::now() - since).count();
-}
-
-// Runs a program with stdout to /dev/null; its wall time.
-double Spawn(const std::vector<std::string>& argv) {
-  std::vector<char*> args;
-  for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
-  args.push_back(nullptr);
-  const auto start = Clock::now();
-  const pid_t pid = fork();
-  if (pid == 0) {
-    const int null = open("/dev/null", O_WRONLY);
-    dup2(null, 1);
-    execv(args[0], args.data());
-    _exit(127);
-  }
-  int status = 0;
-  waitpid(pid, &status, 0);
-  if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+// A run that must succeed, else the benchmark ends there.
+bench::Run Succeeded(const bench::Argv& argv) {
+  const bench::Run r = bench::Spawn(argv);
+  if (r.status != 0) {
     std::fprintf(stderr, "%s failed\n", argv[0].c_str());
     std::exit(1);
   }
-  return Seconds(start);
-}
-
-// The two programs in turn, so load from elsewhere hits both alike: best times and the median
-// of the back-to-back ratios a/b.
-void Alternate(const std::vector<std::string>& a, const std::vector<std::string>& b, double& bestA,
-               double& bestB, double& ratio, int n = 9) {
-  std::vector<double> ratios;
-  for (int i = 0; i < n; ++i) {
-    const double ta = Spawn(a), tb = Spawn(b);
-    bestA = i == 0 ? ta : std::min(bestA, ta);
-    bestB = i == 0 ? tb : std::min(bestB, tb);
-    ratios.push_back(ta / tb);
-  }
-  std::sort(ratios.begin(), ratios.end());
-  ratio = ratios[ratios.size() / 2];
-}
-
-// The engine benchmark's table (benchmarks/engine): keyed on a Long; Long, Alpha 20, Short,
-// Money, Date; 38-byte records arriving in scrambled key order.
-TableDef Definition(bool withIndexes) {
-  TableDef d;
-  d.level = 7;
-  d.keyFieldCount = 1;
-  d.fields = {{"ID", FieldType::LongInt, 0},
-              {"Name", FieldType::Alpha, 20},
-              {"Group", FieldType::Short, 0},
-              {"Amount", FieldType::Money, 0},
-              {"Day", FieldType::Date, 0}};
-  if (withIndexes)
-    d.indexes = {{"ByName", {"Name"}, false, false}, {"GroupDay", {"Group", "Day"}, false, false}};
-  return d;
-}
-
-RecordSource Records(long records) {
-  auto next = std::make_shared<long>(0);
-  return [next, records]() -> std::optional<Record> {
-    if (*next == records) return std::nullopt;
-    ++*next;
-    const long id = (*next * 7919) % records + 1;
-    char name[21];
-    std::snprintf(name, sizeof name, "customer %09ld", (id * 104729) % 1000003);
-    return Record{std::int64_t{id}, std::string(name), std::int64_t{id % 97}, id * 0.25,
-                  std::int64_t{730000 + id % 3650}};
-  };
+  return r;
 }
 
 int Figures(const fs::path& dir, long records) {
@@ -104,8 +45,9 @@ int Figures(const fs::path& dir, long records) {
   CreateTable(db, Definition(true), Records(records));
   const std::string self = fs::read_symlink("/proc/self/exe").string();
 
-  double cat = 0, scan = 0, ratio = 0;
-  Alternate({"/bin/cat", db.string()}, {self, "scan", db.string()}, cat, scan, ratio);
+  const bench::Pair read =
+      bench::Alternate({"/bin/cat", db.string()}, {self, "scan", db.string()}, 9, Succeeded);
+  const double cat = read.a.seconds, scan = read.b.seconds, ratio = read.Median();
 
   // Writing: a whole salvage (new .DB, .PX and CSV) beside the writer making the same table
   // (.DB and .PX) from records in memory.
@@ -114,7 +56,7 @@ int Figures(const fs::path& dir, long records) {
     const fs::path out = dir / "OUT";
     fs::remove_all(out);
     fs::create_directories(out);
-    const double s = Spawn({self, "salvage", db.string(), (out / "NEW.DB").string()});
+    const double s = Succeeded({self, "salvage", db.string(), (out / "NEW.DB").string()}).seconds;
     fs::remove_all(out);
     fs::create_directories(out);
     const auto start = Clock::now();
