@@ -4,6 +4,7 @@
 #include <windows.h>
 
 #include <stdexcept>
+#include <string>
 #include <system_error>
 
 #include "platform/RunLock.h"
@@ -15,6 +16,13 @@ namespace {
 constexpr const char* kFolder = "C:\\ZelPos";
 constexpr const char* kLockFile = "C:\\ZelPos\\ZelUtil.Run";
 
+std::string WindowsMessage(DWORD error) {
+  std::string text = std::system_category().message(static_cast<int>(error));
+  while (!text.empty() && (text.back() == '\n' || text.back() == '\r' || text.back() == '.'))
+    text.pop_back();
+  return text;
+}
+
 class Win32RunLock : public RunLock {
  public:
   Outcome Take() override {
@@ -22,14 +30,22 @@ class Win32RunLock : public RunLock {
     const DWORD attributes = GetFileAttributesA(kFolder);
     if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY))
       return Outcome::NoFolder;
-    held_ = CreateFileA(kLockFile, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS,
-                        FILE_ATTRIBUTE_HIDDEN | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
-    if (held_ != INVALID_HANDLE_VALUE) return Outcome::Taken;
-    const DWORD error = GetLastError();
-    if (error == ERROR_SHARING_VIOLATION || error == ERROR_ACCESS_DENIED)
-      return Outcome::HeldByOtherRun;
-    throw std::runtime_error(std::string("Cannot lock ") + kFolder + " (" +
-                             std::system_category().message(static_cast<int>(error)) + ")");
+    // A run that has just ended may leave its file waiting for deletion for a moment: opening
+    // it is refused (access denied) until it is gone, so that refusal is waited out briefly.
+    DWORD error = ERROR_SUCCESS;
+    for (int attempt = 0; attempt < 40; ++attempt) {
+      held_ = CreateFileA(kLockFile, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS,
+                          FILE_ATTRIBUTE_HIDDEN | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+      if (held_ != INVALID_HANDLE_VALUE) return Outcome::Taken;
+      error = GetLastError();
+      if (error != ERROR_ACCESS_DENIED) break;
+      Sleep(25);
+    }
+    if (error == ERROR_SHARING_VIOLATION) return Outcome::HeldByOtherRun;
+    // Anything else (a folder ZelUtil may not write in, a read-only or foreign file of the
+    // name) is no other run: said as it is, rather than as "already running".
+    throw std::runtime_error(std::string("Cannot lock ") + kFolder + " against a second run: " +
+                             kLockFile + " cannot be opened (" + WindowsMessage(error) + ")");
   }
 
  private:

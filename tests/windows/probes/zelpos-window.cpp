@@ -1,8 +1,10 @@
 // A stand-in for the POS program: a top-level window titled "ZelPos". It writes FOLDER\ready
 // once its window exists, and FOLDER\closed when a close request reaches it, then ends. It ends
-// by itself after a minute. Usage: zelpos-window.exe FOLDER
+// by itself after a minute. TITLE, when given, replaces "ZelPos".
+// Usage: zelpos-window.exe FOLDER [TITLE]
 #include <windows.h>
 
+#include <cstdlib>
 #include <string>
 
 namespace {
@@ -35,17 +37,17 @@ LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lPa
 
 }  // namespace
 
-int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int) {
-  g_folder = commandLine;
-  if (g_folder.size() >= 2 && g_folder.front() == '"')
-    g_folder = g_folder.substr(1, g_folder.size() - 2);
+int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
+  if (__argc < 2) return 2;
+  g_folder = __argv[1];
+  const char* title = __argc > 2 ? __argv[2] : "ZelPos";
   WNDCLASSA windowClass{};
   windowClass.lpfnWndProc = WindowProc;
   windowClass.hInstance = instance;
   windowClass.lpszClassName = "ZelPosStandIn";
   RegisterClassA(&windowClass);
-  const HWND window = CreateWindowExA(0, "ZelPosStandIn", "ZelPos", WS_OVERLAPPEDWINDOW, 10, 10,
-                                      300, 200, nullptr, nullptr, instance, nullptr);
+  const HWND window = CreateWindowExA(0, "ZelPosStandIn", title, WS_OVERLAPPEDWINDOW, 10, 10, 300,
+                                      200, nullptr, nullptr, instance, nullptr);
   if (!window) return 1;
   ShowWindow(window, SW_SHOWNORMAL);
   SetTimer(window, 1, 60000, nullptr);
