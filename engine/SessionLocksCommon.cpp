@@ -7,6 +7,7 @@
 #include "engine/EngineError.h"
 #include "engine/SessionLocks.h"
 #include "platform/DriveMapping.h"
+#include "platform/posix/FileLockProbe.h"
 
 namespace zel::engine {
 namespace fs = std::filesystem;
@@ -40,6 +41,12 @@ void SessionLocks::CannotCreate(const fs::path& file, bool isNetFile, bool exist
   throw EngineError(ErrorCode::CannotLockNetFile,
                     "Cannot lock network file (cannot create the lock file: " + reason + ")",
                     file.string());
+}
+
+// The system's own test: an fcntl lock on POSIX; on Windows a sharing violation, as Borland's
+// engine and this one keep their lock files open.
+bool SessionLocks::HeldByOtherProcess(const fs::path& file) {
+  return platform::IsLockedByOtherProcess(file);
 }
 
 SessionLocks::~SessionLocks() {

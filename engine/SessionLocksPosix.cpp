@@ -15,8 +15,6 @@
 #include <system_error>
 
 #include "engine/EngineError.h"
-#include "platform/DriveMapping.h"
-#include "platform/posix/FileLockProbe.h"
 
 namespace zel::engine {
 namespace fs = std::filesystem;
@@ -60,10 +58,6 @@ void SessionLocks::Prune() {
     ::close(static_cast<int>(it->fd));
     it = held_.erase(it);
   }
-}
-
-bool SessionLocks::HeldByOtherProcess(const fs::path& file) {
-  return platform::IsLockedByOtherProcess(file);
 }
 
 void SessionLocks::Hold(const fs::path& file, bool isNetFile) {

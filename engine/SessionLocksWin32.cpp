@@ -12,7 +12,6 @@
 
 #include "engine/EngineError.h"
 #include "engine/SessionLocks.h"
-#include "platform/DriveMapping.h"
 
 namespace zel::engine {
 namespace fs = std::filesystem;
@@ -54,16 +53,6 @@ bool SetLock(std::intptr_t handle) {
   return LockFileEx(AsHandle(handle), LOCKFILE_FAIL_IMMEDIATELY, 0, MAXDWORD, MAXDWORD, &whole);
 }
 
-// A live program has the file open without letting others have it whole: Borland's engine and
-// this one both keep their lock files so.
-bool InUseByOtherProgram(const fs::path& file) {
-  const HANDLE h = CreateFileW(file.c_str(), GENERIC_READ | GENERIC_WRITE | DELETE, 0, nullptr,
-                               OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (h == INVALID_HANDLE_VALUE) return GetLastError() == ERROR_SHARING_VIOLATION;
-  CloseHandle(h);
-  return false;
-}
-
 constexpr DWORD kHeldSharing = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
 
 }  // namespace
@@ -88,10 +77,6 @@ void SessionLocks::Prune() {
     CloseHandle(AsHandle(it->fd));
     it = held_.erase(it);
   }
-}
-
-bool SessionLocks::HeldByOtherProcess(const fs::path& file) {
-  return InUseByOtherProgram(file);
 }
 
 void SessionLocks::Hold(const fs::path& file, bool isNetFile) {

@@ -9,10 +9,29 @@
 #include <QFileInfo>
 #include <QMap>
 #include <QString>
+#include <functional>
 
 namespace zel::test {
 
 using TreeSnapshot = QMap<QString, QString>;
+
+// What the files under `root` hold, whatever their times and permissions: each file's relative
+// path and the hash of its bytes, after `prepare` (if given) has blanked what may differ by
+// right. For comparing trees two systems or two runs made.
+inline QMap<QString, QByteArray> ContentHashes(
+    const QString& root, const std::function<void(const QString&, QByteArray&)>& prepare = {}) {
+  QMap<QString, QByteArray> files;
+  for (QDirIterator it(root, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
+       it.hasNext();) {
+    QFile file(it.next());
+    if (!file.open(QIODevice::ReadOnly)) continue;
+    const QString name = QDir(root).relativeFilePath(file.fileName());
+    QByteArray bytes = file.readAll();
+    if (prepare) prepare(name, bytes);
+    files.insert(name, QCryptographicHash::hash(bytes, QCryptographicHash::Sha256).toHex());
+  }
+  return files;
+}
 
 inline TreeSnapshot SnapshotTree(const QString& root) {
   TreeSnapshot snapshot;

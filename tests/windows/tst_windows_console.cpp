@@ -9,26 +9,12 @@
 #include <QtTest>
 
 #include "tests/support/DemoStations.h"
+#include "tests/support/TreeSnapshot.h"
 #include "tests/windows/WineSupport.h"
 
 using zel::test::OutputLines;
 
-namespace {
-
-// Every file under `root` by its path there and its bytes' hash.
-QMap<QString, QByteArray> Contents(const QString& root) {
-  QMap<QString, QByteArray> files;
-  for (QDirIterator it(root, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
-       it.hasNext();) {
-    QFile file(it.next());
-    if (!file.open(QIODevice::ReadOnly)) continue;
-    files.insert(QDir(root).relativeFilePath(file.fileName()),
-                 QCryptographicHash::hash(file.readAll(), QCryptographicHash::Sha256).toHex());
-  }
-  return files;
-}
-
-}  // namespace
+using zel::test::ContentHashes;
 using zel::test::RunProgram;
 
 class WindowsConsoleTest : public QObject {
@@ -99,7 +85,7 @@ class WindowsConsoleTest : public QObject {
         wine.Path(),
         {"stale-locks", "px-missing", "db-header", "db-header:PERMDATA/ATTEND", "db-truncated"});
     QVERIFY2(error.isEmpty(), qPrintable(error));
-    const auto backups = [&] { return Contents(wine.Path() + "/drive_c/ShiftBackUp"); };
+    const auto backups = [&] { return ContentHashes(wine.Path() + "/drive_c/ShiftBackUp"); };
     const auto before = backups();
     QVERIFY(before.size() > 100);
 

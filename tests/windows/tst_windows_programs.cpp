@@ -13,6 +13,7 @@
 #include "platform/IniReader.h"
 #include "tests/support/DemoStations.h"
 #include "tests/support/Samples.h"
+#include "tests/support/TreeSnapshot.h"
 #include "tests/windows/WineSupport.h"
 
 using zel::test::OutputLines;
@@ -74,16 +75,13 @@ QSet<QString> ElfExports(const QString& file) {
 // differ there by right.
 QMap<QString, QByteArray> Contents(const QString& root) {
   QMap<QString, QByteArray> files;
-  for (QDirIterator it(root, QDir::Files, QDirIterator::Subdirectories); it.hasNext();) {
-    QFile file(it.next());
-    if (!file.open(QIODevice::ReadOnly)) continue;
-    const QString name = QDir(root).relativeFilePath(file.fileName()).toUpper();
-    QByteArray bytes = file.readAll();
-    const QString extension = QFileInfo(name).suffix();
+  const auto hashes = zel::test::ContentHashes(root, [](const QString& name, QByteArray& bytes) {
+    const QString extension = QFileInfo(name).suffix().toUpper();
     if ((extension == "DB" || extension.startsWith('X')) && bytes.size() > 0x64)
       bytes.replace(0x60, 4, QByteArray(4, '\0'));
-    files.insert(name, QCryptographicHash::hash(bytes, QCryptographicHash::Sha256).toHex());
-  }
+  });
+  for (auto it = hashes.begin(); it != hashes.end(); ++it)
+    files.insert(it.key().toUpper(), it.value());
   return files;
 }
 

@@ -1,11 +1,5 @@
 #include "tools/zelcheck/LocksCommand.h"
 
-#ifdef _WIN32
-#include <windows.h>
-#else
-#include <sys/stat.h>
-#endif
-
 #include <algorithm>
 #include <filesystem>
 #include <iostream>
@@ -14,10 +8,8 @@
 #include <vector>
 
 #include "platform/DriveMapping.h"
-#ifndef _WIN32
 #include "platform/posix/FileHolders.h"
 #include "platform/posix/FileLockProbe.h"
-#endif
 #include "tools/zelcheck/ExitStatus.h"
 #include "tools/zelcheck/JsonOutput.h"
 #include "tools/zelcheck/TargetPaths.h"
@@ -92,28 +84,14 @@ int RunLocks(const Options& options) {
   std::sort(files.begin(), files.end(),
             [](const LockFile& a, const LockFile& b) { return a.path < b.path; });
 
-#ifdef _WIN32
-  // Windows's own test: a lock file a live program keeps open cannot be opened without
-  // sharing. Windows does not say which program it is.
-  for (LockFile& f : files) {
-    f.size = static_cast<unsigned long long>(fs::file_size(f.hostPath, ec));
-    if (ec) f.size = 0;
-    const HANDLE probe = CreateFileW(f.hostPath.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
-                                     FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (probe != INVALID_HANDLE_VALUE)
-      CloseHandle(probe);
-    else
-      f.held = GetLastError() == ERROR_SHARING_VIOLATION;
-  }
-#else
   // The run's test before a deletion: a lock another process holds, or its descriptor of the
-  // file. One scan of the open files serves every lock file; the holder is named as the run
-  // names it.
+  // file (on Windows: a sharing violation, and no name). One scan of the open files serves
+  // every lock file; the holder is named as the run names it.
   const auto openFiles = zel::platform::OpenFilesSnapshot::Take();
   std::optional<zel::platform::FileHolders> holders;  // looked at once, when a file is held
   for (LockFile& f : files) {
-    struct stat st {};
-    if (::stat(f.hostPath.c_str(), &st) == 0) f.size = static_cast<unsigned long long>(st.st_size);
+    const auto size = fs::file_size(f.hostPath, ec);
+    f.size = ec ? 0 : static_cast<unsigned long long>(size);
     f.held = zel::platform::IsLockedByOtherProcess(f.hostPath) || openFiles.IsOpen(f.hostPath);
     if (!f.held) continue;
     if (!holders) holders = zel::platform::FileHolders::Take();
@@ -121,8 +99,6 @@ int RunLocks(const Options& options) {
     if (holder && !holder->command.empty())  // empty: the process has ended since
       f.holder = Holder{holder->pid, holder->command, zel::platform::IsWineserver(holder->pid)};
   }
-
-#endif
 
   if (options.json) {
     nlohmann::json list = nlohmann::json::array();
