@@ -1,11 +1,13 @@
 #include "platform/linux/LogindPowerOff.h"
 
+#include <QCoreApplication>
 #include <QDBusError>
 #include <QDBusMessage>
 #include <QDBusPendingCallWatcher>
 #include <QObject>
 #include <QVariant>
 #include <algorithm>
+#include <memory>
 
 namespace zel::platform {
 
@@ -123,6 +125,23 @@ void LogindPowerOff::AwaitAnswers() {
     watcher->waitForFinished();  // bounded by the call's reply timeout; delivers `finished`
     Finished(watcher);           // in case the signal was not delivered by the wait
   }
+}
+
+}  // namespace zel::platform
+
+namespace zel::platform {
+
+std::function<bool(unsigned flags)> LogindPowerOffOnRequest() {
+  return [](unsigned flags) {
+    static int argc = 1;
+    static char name[] = "zelutil-power-off";
+    static char* argv[] = {name, nullptr};
+    static std::unique_ptr<QCoreApplication> app;
+    if (!QCoreApplication::instance()) app = std::make_unique<QCoreApplication>(argc, argv);
+    static LogindPowerOff logind;
+    logind.AcquireShutdownRight();
+    return logind.RequestShutdown(flags);
+  };
 }
 
 }  // namespace zel::platform

@@ -1,6 +1,7 @@
 #pragma once
 // Powering the PC off through systemd-logind on the system D-Bus.
 #include <QDBusConnection>
+#include <functional>
 #include <memory>
 #include <utility>
 #include <vector>
@@ -53,5 +54,14 @@ class LogindPowerOff : public PowerOff {
   std::unique_ptr<QObject> context_;  // owns the watchers; their signals die with it
   std::vector<std::pair<QDBusPendingCallWatcher*, std::shared_ptr<Request>>> inFlight_;
 };
+
+}  // namespace zel::platform
+
+namespace zel::platform {
+
+// The power-off as a root process asks for it on behalf of its child (see PrivilegeBroker.h):
+// the application object and the bus connection are made at the first request, so a run that
+// never powers off never touches the system bus from root.
+std::function<bool(unsigned flags)> LogindPowerOffOnRequest();
 
 }  // namespace zel::platform

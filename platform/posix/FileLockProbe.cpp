@@ -13,6 +13,8 @@
 #include <iterator>
 #include <string>
 
+#include "platform/posix/PrivilegeBroker.h"
+
 namespace zel::platform {
 
 bool IsLockedByOtherProcess(const std::filesystem::path& file) {
@@ -43,6 +45,7 @@ namespace zel::platform {
 namespace {
 
 std::atomic<std::size_t> g_openFilesScans{0};
+std::atomic<long> g_excludedFromScans{0};
 
 bool IsProcessId(const char* name) {
   if (*name == '\0') return false;
@@ -55,11 +58,16 @@ bool IsProcessId(const char* name) {
 
 void ForEachOpenFile(
     const std::function<void(long pid, unsigned long long dev, unsigned long long ino)>& seen) {
+  // A run that left root for the till user's rights asks the root process that started it,
+  // which sees every process's descriptors.
+  if (HasPrivilegeBroker() && BrokerForEachOpenFile(seen)) return;
   DIR* proc = ::opendir("/proc");
   if (!proc) return;
   const std::string self = std::to_string(::getpid());
+  const std::string excluded = std::to_string(g_excludedFromScans.load());
   while (const dirent* process = ::readdir(proc)) {
-    if (!IsProcessId(process->d_name) || self == process->d_name) continue;
+    if (!IsProcessId(process->d_name) || self == process->d_name || excluded == process->d_name)
+      continue;
     const std::string fdFolder = std::string("/proc/") + process->d_name + "/fd";
     DIR* fds = ::opendir(fdFolder.c_str());
     if (!fds) continue;  // another user's process, or one that has just ended
@@ -79,6 +87,10 @@ void ForEachOpenFile(
     ::closedir(fds);
   }
   ::closedir(proc);
+}
+
+void ExcludeFromOpenFileScans(long pid) {
+  g_excludedFromScans = pid;
 }
 
 OpenFilesSnapshot OpenFilesSnapshot::Take() {

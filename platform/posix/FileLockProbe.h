@@ -29,6 +29,10 @@ namespace zel::platform {
 void ForEachOpenFile(
     const std::function<void(long pid, unsigned long long dev, unsigned long long ino)>& seen);
 
+// Leaves process `pid` out of this process's scans as well (a process whose scans it makes on
+// that process's behalf: the privilege broker's child).
+void ExcludeFromOpenFileScans(long pid);
+
 class OpenFilesSnapshot {
  public:
   // Scans every process but this one; processes whose descriptors cannot be read (another

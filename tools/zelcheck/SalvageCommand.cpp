@@ -5,6 +5,9 @@
 
 #include "engine/EngineError.h"
 #include "engine/Salvage.h"
+#ifndef _WIN32
+#include "platform/posix/WorkAsTillUser.h"
+#endif
 #include "tools/zelcheck/ExitStatus.h"
 #include "tools/zelcheck/TargetPaths.h"
 
@@ -24,6 +27,12 @@ int RunSalvage(const Options& options) {
     return kBadUse;
   }
   const fs::path newDb = HostPath(options.salvageTo);
+#ifndef _WIN32
+  // Root writing into a folder of another user's (a till's prefix): with that user's rights, so
+  // the salvaged files are the user's and no link there reaches beyond what the user may write.
+  if (const auto ended = zel::platform::WorkAsOwnerOf("zelcheck", newDb.parent_path(), kBadUse))
+    return *ended;
+#endif
   zel::engine::SalvageOptions salvage;
   if (!options.like.empty()) {
     salvage.like = HostPath(options.like);

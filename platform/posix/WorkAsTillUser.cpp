@@ -1,0 +1,106 @@
+#include "platform/posix/WorkAsTillUser.h"
+
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <iostream>
+
+#include "platform/DriveMapping.h"
+#include "platform/posix/TillUser.h"
+
+namespace zel::platform {
+namespace {
+
+// A planted file name must not be able to make a line of its own on the terminal.
+std::string Printable(const std::string& text) {
+  std::string out;
+  for (const char c : text) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (byte < 0x20 || byte == 0x7F) {
+      char hex[5];
+      std::snprintf(hex, sizeof hex, "\\x%02X", byte);
+      out += hex;
+    } else {
+      out += c;
+    }
+  }
+  return out;
+}
+
+void TakeIdentity(const TillUser& user) {
+  // The prefix stays the one judged, whatever HOME says after the change.
+  ::setenv("WINEPREFIX", user.prefix.c_str(), 1);
+  if (!user.name.empty()) {
+    ::setenv("HOME", user.home.c_str(), 1);
+    ::setenv("USER", user.name.c_str(), 1);
+    ::setenv("LOGNAME", user.name.c_str(), 1);
+  }
+  ::unsetenv("XDG_RUNTIME_DIR");  // root's; the till user can use none of it
+}
+
+std::filesystem::path NearestExisting(std::filesystem::path folder) {
+  std::error_code ec;
+  while (!folder.empty() && !std::filesystem::exists(std::filesystem::symlink_status(folder, ec)))
+    folder = folder.has_relative_path() ? folder.parent_path() : std::filesystem::path();
+  return folder;
+}
+
+}  // namespace
+
+std::optional<int> WorkAsTillUser(const char* program,
+                                  const std::vector<StationEntry>& stationFiles,
+                                  const PrivilegedServices& services, int failureStatus) {
+  const std::optional<TillUser> user = TillUserOf(WinePrefix());
+  if (!user) return std::nullopt;
+  const std::string who = DescribeIdentity(*user);
+
+  for (const GivenBack& file :
+       GiveBackRootFiles(user->prefix, stationFiles, user->uid, user->gid)) {
+    if (file.given)
+      std::cerr << program << ": gave " << Printable(file.path.string())
+                << " back to the till user (it belonged to root)\n";
+    else
+      std::cerr << program << ": left " << Printable(file.path.string())
+                << " to root: " << Printable(file.why) << "\n";
+  }
+  std::cerr.flush();
+  std::fflush(nullptr);
+
+  std::string error;
+  if (const std::optional<int> parent = ForkPrivilegeBroker(services, error)) {
+    if (!error.empty()) {
+      std::cerr << program << ": cannot start the work as " << who << ": " << error << "\n";
+      return failureStatus;
+    }
+    return parent;
+  }
+  if (!DropTo(*user, error)) {
+    std::cerr << program << ": cannot take the rights of " << who << ", the owner of "
+              << Printable(user->prefix.string()) << ": " << error << "; nothing was done\n";
+    return failureStatus;
+  }
+  TakeIdentity(*user);
+  std::cerr << program << ": started as root; working on drive C: as " << who << ", the owner of "
+            << Printable(user->prefix.string()) << "\n";
+  return std::nullopt;
+}
+
+std::optional<int> WorkAsOwnerOf(const char* program, const std::filesystem::path& folder,
+                                 int failureStatus) {
+  const std::filesystem::path existing = NearestExisting(std::filesystem::absolute(folder));
+  const std::optional<TillUser> owner = OwnerOfFolder(existing);
+  if (!owner) return std::nullopt;
+  std::string error;
+  if (!DropTo(*owner, error)) {
+    std::cerr << program << ": cannot take the rights of " << DescribeIdentity(*owner)
+              << ", the owner of " << Printable(existing.string()) << ": " << error
+              << "; nothing was done\n";
+    return failureStatus;
+  }
+  std::cerr << program << ": started as root; writing as " << DescribeIdentity(*owner)
+            << ", the owner of " << Printable(existing.string()) << "\n";
+  return std::nullopt;
+}
+
+}  // namespace zel::platform
