@@ -13,30 +13,14 @@
 #include <optional>
 
 #include "platform/linux/LogindPowerOff.h"
+#include "tests/support/BusConfig.h"
 
 using zel::platform::LogindPowerOff;
+using zel::test::BusConfig;
 
 namespace {
 
 const QString kLogind = QStringLiteral("org.freedesktop.login1");
-
-QString BusConfig(const QString& socketPath) {
-  return QStringLiteral(
-             "<!DOCTYPE busconfig PUBLIC \"-//freedesktop//DTD D-BUS Bus Configuration 1.0//EN\"\n"
-             " \"http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd\">\n"
-             "<busconfig>\n"
-             "  <type>system</type>\n"
-             "  <listen>unix:path=%1</listen>\n"
-             "  <auth>EXTERNAL</auth>\n"
-             "  <policy context=\"default\">\n"
-             "    <allow user=\"*\"/>\n"
-             "    <allow own=\"*\"/>\n"
-             "    <allow send_destination=\"*\"/>\n"
-             "    <allow receive_sender=\"*\"/>\n"
-             "  </policy>\n"
-             "</busconfig>\n")
-      .arg(socketPath);
-}
 
 }  // namespace
 

@@ -26,6 +26,7 @@
 #include <string>
 #include <tuple>
 
+#include "tests/support/BusConfig.h"
 #include "tests/support/DemoStations.h"
 
 namespace fs = std::filesystem;
@@ -141,9 +142,11 @@ class RootRunTest : public QObject {
   };
 
   // The console as root, with root's supplementary groups present as sudo leaves them.
-  Run RunConsoleAsRoot(const QStringList& args = {"--yes", "--simulate-power-off"}) {
+  Run RunConsoleAsRoot(const QStringList& args = {"--yes", "--simulate-power-off"},
+                       const QString& systemBus = {}) {
     QProcess process;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    if (!systemBus.isEmpty()) env.insert("DBUS_SYSTEM_BUS_ADDRESS", systemBus);
     env.insert("WINEPREFIX", QString::fromStdString(prefix_.string()));
     env.remove("DISPLAY");
     process.setProcessEnvironment(env);
@@ -451,6 +454,65 @@ class RootRunTest : public QObject {
       return true;
     });
     QVERIFY2(writable, "a file the run left cannot be opened for writing by the till user");
+  }
+
+  // The power-off request is root's: on a bus that only root may use, the run's request from the
+  // till user's side is still accepted, made by the root process that started it.
+  void powerOffIsAskedByRoot() {
+    QTemporaryDir busDir;
+    QVERIFY(busDir.isValid());
+    QFile config(busDir.filePath("bus.conf"));
+    QVERIFY(config.open(QIODevice::WriteOnly));
+    config.write(zel::test::BusConfig(busDir.filePath("socket"), "root").toUtf8());
+    config.close();
+    QProcess daemon;
+    daemon.start(ZEL_DBUS_DAEMON,
+                 {"--config-file=" + config.fileName(), "--nofork", "--print-address=1"});
+    QVERIFY(daemon.waitForStarted(5000));
+    while (!daemon.canReadLine()) QVERIFY(daemon.waitForReadyRead(5000));
+    const QString address = QString::fromUtf8(daemon.readLine()).trimmed();
+    QProcess logind;
+    const QString calls = busDir.filePath("calls.log");
+    logind.start(ZEL_FAKE_LOGIND, {"--address", address, "--mode", "accept", "--log", calls});
+    while (!logind.canReadLine()) QVERIFY(logind.waitForReadyRead(5000));
+    QCOMPARE(logind.readLine(), QByteArray("ready\n"));
+
+    const auto decoyBefore = Snapshot(decoy_);
+    const auto before = DriveCHashes();
+    const Run run = RunConsoleAsRoot({"--yes"}, address);
+    CheckNothingEscaped(decoyBefore, before, run);
+    QVERIFY2(run.out.contains("power-off: 12 accepted"), qPrintable(run.out + run.err));
+    QFile log(calls);
+    QVERIFY(log.open(QIODevice::ReadOnly));
+    QVERIFY2(log.readAll().contains("PowerOffWithFlags"), "logind was not asked");
+    logind.kill();
+    daemon.kill();
+    logind.waitForFinished();
+    daemon.waitForFinished();
+  }
+
+  // Who holds a lock file is read from /proc by root: a root process that keeps a planted lock
+  // file open is named, though the till user could not see its descriptors.
+  void holderOfALockFileIsNamedThroughRoot() {
+    const fs::path lock = Host("ZELPOS/TEMPDATA/PARADOX.LCK");
+    QVERIFY(AsTillUser([&] {
+      QFile file(QString::fromStdString(lock.string()));
+      return file.open(QIODevice::WriteOnly) && file.write("stale", 5) == 5;
+    }));
+    QProcess holder;
+    holder.start("sh", {"-c", "exec 3<\"$0\"; echo held; exec sleep 120",
+                        QString::fromStdString(lock.string())});
+    while (!holder.canReadLine()) QVERIFY(holder.waitForReadyRead(5000));
+    const auto decoyBefore = Snapshot(decoy_);
+    const auto before = DriveCHashes();
+    const qint64 holderPid = holder.processId();
+    const Run run = RunConsoleAsRoot({"--check-only"});
+    holder.kill();
+    holder.waitForFinished();
+    CheckNothingEscaped(decoyBefore, before, run);
+    const QString expected =
+        QString("lock: C:\\ZELPOS\\TEMPDATA\\PARADOX.LCK held by %1 sleep").arg(holderPid);
+    QVERIFY2(run.out.contains(expected), qPrintable(run.out));
   }
 
   // Files an earlier root run left come back to the account, named on stderr; a file with
