@@ -21,7 +21,7 @@ int main(int argc, char* argv[]) {
   namespace zp = zel::platform;
   // Started as root over a till's prefix: the run goes on with the till user's rights, before
   // anything connects to the display.
-  const zp::PrivilegedServices privileged{zp::LogindPowerOffOnRequest()};
+  const zp::PrivilegedServices privileged{zp::LogindPowerOffOnRequest(), {}};
   if (const auto ended =
           zp::WorkAsTillUser("zelutil", zel::FilesRunsMake(), privileged, zel::report::kExitError))
     return *ended;

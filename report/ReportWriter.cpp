@@ -119,6 +119,7 @@ std::string ReportDocument(const RunReport& report) {
   for (const TableRecord& table : report.tables) tables.push_back(TableJson(table));
 
   const Json document{{"schema", kSchema},
+                      {"kind", report.checkOnly ? "check" : "run"},
                       {"program", report.program},
                       {"version", report.version},
                       {"started", IsoTime(report.started)},
@@ -137,7 +138,16 @@ std::string ReportDocument(const RunReport& report) {
   return document.dump(2, ' ', false, Json::error_handler_t::replace) + "\n";
 }
 
+namespace {
+ReportOutput g_output;
+}  // namespace
+
+void SetReportOutput(ReportOutput output) {
+  g_output = std::move(output);
+}
+
 void WriteReport(const fs::path& file, const std::string& document) {
+  if (g_output && g_output(file, document)) return;
   files::Replace(files::WriteTemporary(file, document), file);
   files::SyncFolder(file.has_parent_path() ? file.parent_path() : fs::path("."));
 }

@@ -3,6 +3,7 @@
 // the file is complete and on disk, under its name, before the write returns.
 #include <chrono>
 #include <filesystem>
+#include <functional>
 #include <stdexcept>
 #include <string>
 
@@ -25,6 +26,13 @@ std::string ReportDocument(const RunReport& report);
 // Writes `document` to `file`: first to a temporary file beside it, synced, then renamed over
 // `file` and the folder synced, so `file` is never seen half written. Raises ReportError.
 void WriteReport(const std::filesystem::path& file, const std::string& document);
+
+// Another way to write a report file named by the front end: returns true when it wrote `file`,
+// false to leave it to WriteReport; raises ReportError when it tried and failed. A run that left
+// root has root write a file named outside the till user's prefix this way.
+using ReportOutput =
+    std::function<bool(const std::filesystem::path& file, const std::string& document)>;
+void SetReportOutput(ReportOutput output);
 
 // As WriteReport, but never replaces: false, with nothing left behind, when `file` exists.
 bool WriteNewReport(const std::filesystem::path& file, const std::string& document);

@@ -9,7 +9,7 @@
 
 namespace zel::report {
 
-inline constexpr int kSchema = 1;
+inline constexpr int kSchema = 2;  // 2: "kind" added
 
 // A live process: its id and its command line.
 struct ProcessRef {

@@ -1,5 +1,6 @@
 #include "platform/posix/PrivilegeBroker.h"
 
+#include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
 #include <sys/socket.h>
@@ -13,6 +14,7 @@
 #include <vector>
 
 #include "platform/posix/FileLockProbe.h"
+#include "platform/posix/SmallFiles.h"
 
 namespace zel::platform {
 namespace {
@@ -23,12 +25,18 @@ enum : char {
   kAskOpenFiles = 'O',
   kOpenFilesPart = 'D',
   kOpenFilesEnd = 'E',
+  kWriteFile = 'W',  // then the path; then kWriteChunk datagrams; then kWriteDone
+  kWriteChunk = 'C',
+  kWriteDone = 'F',
 };
 
 struct Request {
   char kind;
   std::uint32_t flags;
 };
+
+constexpr std::size_t kChunk = 32 * 1024;
+constexpr std::size_t kLargestFile = 64u << 20;  // a report or metrics file is far smaller
 
 struct OpenFile {
   std::int64_t pid;
@@ -38,7 +46,8 @@ struct OpenFile {
 
 constexpr std::size_t kFilesPerPart = 256;
 
-int g_brokerSocket = -1;  // the child's end
+int g_brokerSocket = -1;                           // the child's end
+std::vector<std::filesystem::path> g_rootOutputs;  // in the child: what the parent writes
 std::mutex g_askLock;
 volatile sig_atomic_t g_child = 0;
 
@@ -87,26 +96,61 @@ int StatusOf(int waitStatus) {
   return 1;
 }
 
-// The parent's life: answers the two questions until the child ends.
+// Receives one file the child sends and writes it where root was told to.
+void AnswerWriteFile(int socket, const std::string& path, const PrivilegedServices& services) {
+  std::string bytes;
+  std::string error;
+  bool complete = false;
+  std::vector<char> message(1 + kChunk);
+  for (;;) {
+    const ssize_t got = Receive(socket, message.data(), message.size());
+    if (got <= 0) return;
+    if (message[0] == kWriteDone) {
+      complete = true;
+      break;
+    }
+    if (message[0] != kWriteChunk) break;
+    if (bytes.size() + static_cast<std::size_t>(got - 1) > kLargestFile) {
+      error = "larger than " + std::to_string(kLargestFile >> 20) + " MiB";
+      break;
+    }
+    bytes.append(message.data() + 1, static_cast<std::size_t>(got - 1));
+  }
+  bool allowed = false;
+  for (const std::filesystem::path& output : services.rootOutputs)
+    allowed = allowed || output == std::filesystem::path(path);
+  if (complete && !allowed) error = "not a file this run was told to write";
+  const bool written = complete && allowed && WriteFileAtomically(path, bytes, error);
+  if (!written && error.empty()) error = "the request was cut short";
+  const std::string answer = (written ? "1" : "0") + error;
+  SendAll(socket, answer.data(), answer.size());
+}
+
+// The parent's life: answers the child's questions until it ends.
 int Serve(int socket, pid_t child, const PrivilegedServices& services) {
+  std::vector<char> message(1 + kChunk);
   for (;;) {
     pollfd waiting{socket, POLLIN, 0};
     const int ready = ::poll(&waiting, 1, 1000);
     if (ready < 0 && errno != EINTR) return 1;
     bool closed = false;
     if (ready > 0) {
-      Request request{};
-      const ssize_t got = Receive(socket, &request, sizeof request);
-      if (got == static_cast<ssize_t>(sizeof request)) {
-        if (request.kind == kAskPowerOff) {
+      const ssize_t got = Receive(socket, message.data(), message.size());
+      if (got > 0) {
+        Request request{};
+        if (message[0] == kAskPowerOff && got == static_cast<ssize_t>(sizeof request)) {
+          std::memcpy(&request, message.data(), sizeof request);
           const char accepted = services.powerOff && services.powerOff(request.flags) ? 1 : 0;
           SendAll(socket, &accepted, 1);
-        } else if (request.kind == kAskOpenFiles) {
+        } else if (message[0] == kAskOpenFiles) {
           AnswerOpenFiles(socket);
+        } else if (message[0] == kWriteFile) {
+          AnswerWriteFile(
+              socket, std::string(message.data() + 1, static_cast<std::size_t>(got - 1)), services);
         }
-        continue;
+        continue;  // anything else is not a request of ours: ignored
       }
-      closed = got <= 0;  // the child's end is closed (or broken): it is ending
+      closed = true;  // the child's end is closed (or broken): it is ending
     }
     int status = 0;
     const pid_t ended = ::waitpid(child, &status, closed ? 0 : WNOHANG);
@@ -133,6 +177,7 @@ std::optional<int> ForkPrivilegeBroker(const PrivilegedServices& services, std::
   if (child == 0) {
     ::close(ends[0]);
     g_brokerSocket = ends[1];
+    g_rootOutputs = services.rootOutputs;
     return std::nullopt;
   }
   ::close(ends[1]);
@@ -176,6 +221,35 @@ bool BrokerForEachOpenFile(
       seen(static_cast<long>(file.pid), file.dev, file.ino);
     }
   }
+}
+
+bool BrokerWritesFile(const std::filesystem::path& file) {
+  if (g_brokerSocket < 0) return false;
+  for (const std::filesystem::path& output : g_rootOutputs)
+    if (output == file) return true;
+  return false;
+}
+
+bool BrokerWriteFile(const std::filesystem::path& file, const std::string& bytes,
+                     std::string& error) {
+  std::lock_guard<std::mutex> hold(g_askLock);
+  const std::string start = std::string(1, kWriteFile) + file.string();
+  bool sent = g_brokerSocket >= 0 && start.size() <= kChunk &&
+              SendAll(g_brokerSocket, start.data(), start.size());
+  for (std::size_t at = 0; sent && at < bytes.size(); at += kChunk) {
+    const std::string chunk = std::string(1, kWriteChunk) + bytes.substr(at, kChunk);
+    sent = SendAll(g_brokerSocket, chunk.data(), chunk.size());
+  }
+  const char done = kWriteDone;
+  sent = sent && SendAll(g_brokerSocket, &done, 1);
+  std::vector<char> answer(1024);
+  const ssize_t got = sent ? Receive(g_brokerSocket, answer.data(), answer.size()) : -1;
+  if (got <= 0) {
+    error = "the root process that started this run did not answer";
+    return false;
+  }
+  error.assign(answer.data() + 1, static_cast<std::size_t>(got - 1));
+  return answer[0] == '1';
 }
 
 bool BrokeredPowerOff::RequestShutdown(unsigned flags) {

@@ -5,9 +5,11 @@
 // socket; the parent answers those two questions only, then ends with the child's exit status.
 #include <sys/types.h>
 
+#include <filesystem>
 #include <functional>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "platform/PowerOff.h"
 
@@ -17,6 +19,10 @@ struct PrivilegedServices {
   // Asks for the power-off (ExitWindowsEx's flags); true when the system accepted it. Empty:
   // the program never powers off, and a request is refused.
   std::function<bool(unsigned flags)> powerOff;
+  // Files named on root's command line outside the till user's prefix (a check's report, the
+  // metrics for node_exporter): root writes them for the child, atomically, never through a link
+  // at their own name. Only these paths, exactly.
+  std::vector<std::filesystem::path> rootOutputs;
 };
 
 // Forks. Returns the child's side (nullopt) in the child, which goes on with the work; the
@@ -32,6 +38,15 @@ bool HasPrivilegeBroker();
 // ForEachOpenFile gives them. False when the broker could not be asked.
 bool BrokerForEachOpenFile(
     const std::function<void(long pid, unsigned long long dev, unsigned long long ino)>& seen);
+
+// True when `file` is one of the parent's rootOutputs (the child must then have root write it).
+bool BrokerWritesFile(const std::filesystem::path& file);
+
+// Has the parent write `bytes` to `file` (one of its rootOutputs) in one step: a temporary file
+// in the same folder, synced, renamed over `file`, the folder synced. False with the reason in
+// `error`.
+bool BrokerWriteFile(const std::filesystem::path& file, const std::string& bytes,
+                     std::string& error);
 
 // A power-off that the parent asks for.
 class BrokeredPowerOff : public PowerOff {

@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <iostream>
@@ -67,8 +68,23 @@ std::optional<int> WorkAsTillUser(const char* program,
   std::cerr.flush();
   std::fflush(nullptr);
 
+  // Files named on root's command line outside the prefix stay root's to write; those inside it
+  // are the till user's, like everything else there.
+  PrivilegedServices broker = services;
+  broker.rootOutputs.clear();
+  std::error_code ec;
+  const std::filesystem::path prefix = std::filesystem::weakly_canonical(user->prefix, ec);
+  for (const std::filesystem::path& output : services.rootOutputs) {
+    const std::filesystem::path where =
+        std::filesystem::weakly_canonical(std::filesystem::absolute(output), ec);
+    const auto [end, unused] =
+        std::mismatch(prefix.begin(), prefix.end(), where.begin(), where.end());
+    (void)unused;
+    if (end != prefix.end()) broker.rootOutputs.push_back(output);
+  }
+
   std::string error;
-  if (const std::optional<int> parent = ForkPrivilegeBroker(services, error)) {
+  if (const std::optional<int> parent = ForkPrivilegeBroker(broker, error)) {
     if (!error.empty()) {
       std::cerr << program << ": cannot start the work as " << who << ": " << error << "\n";
       return failureStatus;

@@ -7,8 +7,8 @@
 #include <QtTest>
 #include <sstream>
 
-#include "tests/support/TreeSnapshot.h"
 #include "tests/support/DemoStations.h"
+#include "tests/support/TreeSnapshot.h"
 
 namespace {
 
@@ -141,6 +141,44 @@ class ConsoleRunTest : public QObject {
     QVERIFY(r.out.contains("\nlst2: Reset database control files.......Done\nlst2: Step 2\n"));
     QVERIFY(r.out.contains("\npb1: 1/"));
     QVERIFY(!r.out.contains("lst3: D"));  // nothing failed
+  }
+
+  // --- Metrics for node_exporter's textfile collector.
+
+  // A check of a damaged station names its unusable table; the run after it repairs and keeps
+  // the check's own samples in the same file.
+  void metricsOfACheckAndARun() {
+    QTemporaryDir dir;
+    QCOMPARE(zel::test::BuildDemoStation(dir.path(), {"db-header:TEMPDATA/PUMPSALE"}), QString());
+    const QString metrics = dir.filePath("zelutil.prom");
+    const Result check = RunConsole(dir.path(), {"--check-only", "--metrics", metrics});
+    QCOMPARE(check.status, 1);
+    QFile file(metrics);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    const QString checked = QString::fromUtf8(file.readAll());
+    file.close();
+    for (const char* line :
+         {"zelutil_last_run_exit_status{kind=\"check\"} 1\n",
+          "zelutil_table_unusable{folder=\"TEMPDATA\",table=\"PUMPSALE\"} 1\n",
+          "zelutil_tables{state=\"unusable\"} 1\n", "zelutil_lock_files{state=\"held\"} 0\n",
+          "# TYPE zelutil_tables gauge\n"})
+      QVERIFY2(checked.contains(line), qPrintable(line + QString(" not in:\n") + checked));
+    QVERIFY(checked.contains(QRegularExpression(
+        "\nzelutil_last_run_timestamp_seconds\\{kind=\"check\"\\} 1[0-9.e+]+\n")));
+
+    const Result run =
+        RunConsole(dir.path(), {"--yes", "--simulate-power-off", "--metrics", metrics});
+    QCOMPARE(run.status, 0);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    const QString both = QString::fromUtf8(file.readAll());
+    for (const char* line :
+         {"zelutil_last_run_exit_status{kind=\"run\"} 0\n",
+          "zelutil_last_run_exit_status{kind=\"check\"} 1\n",
+          "zelutil_tables{state=\"replaced\"} 1\n", "zelutil_tables{state=\"unusable\"} 0\n"})
+      QVERIFY2(both.contains(line), qPrintable(line + QString(" not in:\n") + both));
+    QVERIFY(!both.contains("zelutil_table_unusable{"));
+    QCOMPARE(both.count("# TYPE zelutil_last_run_exit_status gauge"), 1);
+    QVERIFY(QDir(dir.path()).entryList({".zeltmp-*"}, QDir::Hidden | QDir::Files).isEmpty());
   }
 
   // --- One run at a time.

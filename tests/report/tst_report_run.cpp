@@ -134,9 +134,10 @@ QString OwnCommandLine() {
 // The keys every report has, and those of step1 and of each lock file.
 void CheckShape(const QJsonObject& report) {
   QCOMPARE(Keys(report),
-           Sorted({"schema", "program", "version", "started", "finished", "till", "masterTill",
+           Sorted({"schema", "kind", "program", "version", "started", "finished", "till", "masterTill",
                    "exitStatus", "checkOnly", "step1", "tables", "damagedFilesFolder"}));
-  QCOMPARE(report["schema"].toInt(), 1);
+  QCOMPARE(report["schema"].toInt(), 2);
+  QCOMPARE(report["kind"].toString(), QString(report["checkOnly"].toBool() ? "check" : "run"));
   QCOMPARE(report["program"].toString(), "zelutil-console");
   QCOMPARE(report["version"].toString(), QString(zel::kVersion));
   QVERIFY2(kIsoTime.match(report["started"].toString()).hasMatch(),

@@ -133,13 +133,14 @@ class ReportWriterTest : public QObject {
     QVERIFY(text.back() == '\n');
     const QJsonObject json = Parse(text);
     QCOMPARE(Keys(json),
-             Sorted({"schema", "program", "version", "started", "finished", "till", "masterTill",
+             Sorted({"schema", "kind", "program", "version", "started", "finished", "till", "masterTill",
                      "exitStatus", "checkOnly", "step1", "tables", "damagedFilesFolder"}));
     // The keys come in the order a reader expects them, not sorted.
     QVERIFY(text.find("\"schema\"") < text.find("\"program\"") &&
             text.find("\"exitStatus\"") < text.find("\"step1\"") &&
             text.find("\"step1\"") < text.find("\"tables\""));
-    QCOMPARE(json["schema"].toInt(), 1);
+    QCOMPARE(json["schema"].toInt(), 2);
+    QCOMPARE(json["kind"].toString(), "run");
     QCOMPARE(json["program"].toString(), "zelutil-console");
     QCOMPARE(json["version"].toString(), "9.8");
     QCOMPARE(json["started"].toString(), "2026-12-10T08:05:01+00:00");

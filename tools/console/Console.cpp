@@ -8,6 +8,7 @@
 #include <thread>
 
 #include "platform/DriveMapping.h"
+#include "report/Metrics.h"
 #include "run/MainScreen.h"
 #include "zel/Version.h"
 
@@ -15,7 +16,8 @@ namespace zel::console {
 
 std::string Usage() {
   return "Usage: zelutil-console [--yes | --no] [--simulate-power-off] [--timing] [--report FILE]\n"
-         "       zelutil-console --check-only [--report FILE]\n"
+         "                      [--metrics FILE]\n"
+         "       zelutil-console --check-only [--report FILE] [--metrics FILE]\n"
          "Runs ZelUtil's checks and repairs without a window and prints each event as a line:\n"
          "  lst1: TEXT | lst2: TEXT | lst3: TEXT   a line added to a list\n"
          "  lst1: <cleared>                        the list emptied\n"
@@ -31,6 +33,9 @@ std::string Usage() {
          "  --timing              at the end, print the run's time and its pauses on stderr\n"
          "  --report FILE         write the run report to FILE instead of\n"
          "                        C:\\ZelPos\\ZelUtil.Reports\\<yyyyMMdd-HHmmss>.json\n"
+         "  --metrics FILE        at the end, write the run's outcome in node_exporter's textfile\n"
+         "                        format to FILE (replaced in one step; the other kind's last\n"
+         "                        run or check in it is kept)\n"
          "  --check-only          test every table under every index and change nothing: no\n"
          "                        repair, no lock file made or deleted, no log line, no dialog, "
          "no\n"
@@ -71,23 +76,27 @@ std::optional<Options> ParseArguments(int argc, const char* const argv[], std::s
   bool no = false;
   for (int i = 0; i < argc; ++i) {
     const std::string arg = argv[i] ? argv[i] : "";
-    if (arg == "--report" || arg.rfind("--report=", 0) == 0) {
-      std::string file;
-      if (arg == "--report") {
-        // The next word, unless it is another option: "--report --yes" lacks its file.
-        if (i + 1 >= argc || !argv[i + 1] || std::string(argv[i + 1]).rfind("--", 0) == 0) {
-          error = "--report needs a file name";
-          return std::nullopt;
-        }
+    // "--report FILE" or "--report=FILE"; the next word is not taken when it is another option.
+    const auto fileValue = [&](const std::string& option, std::string& file) {
+      if (arg == option) {
+        if (i + 1 >= argc || !argv[i + 1] || std::string(argv[i + 1]).rfind("--", 0) == 0)
+          return false;
         file = argv[++i];
       } else {
-        file = arg.substr(std::string("--report=").size());
+        file = arg.substr(option.size() + 1);
       }
-      if (file.empty()) {
-        error = "--report needs a file name";
+      return !file.empty();
+    };
+    if (arg == "--report" || arg.rfind("--report=", 0) == 0 || arg == "--metrics" ||
+        arg.rfind("--metrics=", 0) == 0) {
+      const bool report = arg.rfind("--report", 0) == 0;
+      const std::string option = report ? "--report" : "--metrics";
+      std::string file;
+      if (!fileValue(option, file)) {
+        error = option + " needs a file name";
         return std::nullopt;
       }
-      options.reportFile = file;
+      (report ? options.reportFile : options.metricsFile) = file;
     } else if (arg == "--check-only")
       options.checkOnly = true;
     else if (arg == "--version")
@@ -140,6 +149,11 @@ std::vector<std::string> SurveyLines(const report::Step1Record& survey) {
     lines.push_back(
         "note: a live process is using the tables; a table it is changing may read as damaged");
   return lines;
+}
+
+bool IsWindowsPath(const std::string& file) {
+  return file.size() > 2 && std::isalpha(static_cast<unsigned char>(file[0])) && file[1] == ':' &&
+         (file[2] == '\\' || file[2] == '/');
 }
 
 std::string EscapeText(const std::string& text) {
@@ -254,16 +268,42 @@ void PauseCountingServices::Sleep(int milliseconds) {
                  .count();
 }
 
+namespace {
+
+// The run's metrics, merged with the other kind's last run kept in the file; a failure is named
+// on stderr and leaves the run's outcome as it was.
+void WriteMetrics(const Options& options, const report::RunReport& runReport,
+                  std::chrono::steady_clock::duration duration, int status,
+                  const MetricsWriter& writeMetrics) {
+  const std::string& file = options.metricsFile;
+  std::cout.flush();
+  if (!writeMetrics) {
+    std::cerr << "zelutil-console: --metrics is not available on this system\n";
+    return;
+  }
+  const std::string kind = options.checkOnly ? "check" : "run";
+  const std::string text = report::MetricsText(runReport, kind, std::chrono::system_clock::now(),
+                                               std::chrono::duration<double>(duration), status);
+  const auto compose = [&](const std::string& earlier) {
+    return earlier.empty() ? text : report::MergeMetrics(earlier, text, kind);
+  };
+  std::string error;
+  if (!writeMetrics(file, compose, error))
+    std::cerr << "zelutil-console: the metrics could not be written to " << EscapeText(file) << ": "
+              << EscapeText(error) << "\n";
+}
+
+}  // namespace
+
 int RunConsole(const Options& options, platform::Platform& platform,
-               const PauseCountingServices& system, EventPrinter& printer) {
+               const PauseCountingServices& system, EventPrinter& printer,
+               const MetricsWriter& writeMetrics) {
   TForm1 form(platform, printer);
   form.Report.program = "zelutil-console";
   if (!options.reportFile.empty()) {
     // A Windows path ("C:\\...") names a file on drive C:, as everywhere in ZelUtil.
     const std::string& file = options.reportFile;
-    const bool windowsPath = file.size() > 2 && std::isalpha(static_cast<unsigned char>(file[0])) &&
-                             file[1] == ':' && (file[2] == '\\' || file[2] == '/');
-    form.SetReportFile(windowsPath ? platform::MapWindowsPath(file).string() : file);
+    form.SetReportFile(IsWindowsPath(file) ? platform::MapWindowsPath(file).string() : file);
   }
   if (options.checkOnly) {
     form.SetCheckOnly(true);
@@ -281,7 +321,11 @@ int RunConsole(const Options& options, platform::Platform& platform,
     std::cerr << "timing: run " << total << " ms, pauses " << system.PausedMilliseconds()
               << " ms, run without pauses " << total - system.PausedMilliseconds() << " ms\n";
   }
-  return form.ExitStatus();
+  const int status = form.ExitStatus();
+  if (!options.metricsFile.empty())
+    WriteMetrics(options, form.Report, std::chrono::steady_clock::now() - start, status,
+                 writeMetrics);
+  return status;
 }
 
 }  // namespace zel::console

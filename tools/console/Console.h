@@ -3,6 +3,7 @@
 // on the terminal and the power-off it reports. Each event is one line on standard output,
 // written as it happens.
 #include <chrono>
+#include <functional>
 #include <iosfwd>
 #include <optional>
 #include <string>
@@ -26,9 +27,18 @@ struct Options {
   bool timing = false;  // report the run's time on standard error at the end
   bool help = false;
   bool version = false;
-  bool checkOnly = false;  // test every table read-only; change nothing
-  std::string reportFile;  // the run report goes here instead of the station's report folder
+  bool checkOnly = false;   // test every table read-only; change nothing
+  std::string reportFile;   // the run report goes here instead of the station's report folder
+  std::string metricsFile;  // node_exporter's textfile metrics of the run go here
 };
+
+// Writes the metrics file in one step (never half written, never through a link at its name):
+// the text `compose` makes of the file's earlier content ("" when there is none, or it is not a
+// regular file it can read). False with the reason in `error`. Each system's program gives its
+// own.
+using MetricsWriter = std::function<bool(
+    const std::string& file, const std::function<std::string(const std::string& earlier)>& compose,
+    std::string& error)>;
 
 // Parses the arguments after the program name; nullopt with `error` set when they are wrong.
 std::optional<Options> ParseArguments(int argc, const char* const argv[], std::string& error);
@@ -53,6 +63,9 @@ int ExitStatus(bool errorEnded, bool stepOk, int tablesUnusable, int tablesSkipp
 // for each lock file there, "pos: running" when the POS window is open, and a note when a live
 // process may be changing tables meanwhile.
 std::vector<std::string> SurveyLines(const report::Step1Record& survey);
+
+// "C:\\..." or "c:/...": a path on a Windows drive, mapped under the Wine prefix.
+bool IsWindowsPath(const std::string& file);
 
 // A text on one line: CR and LF become \r and \n, a tab \t, any other control character \xHH,
 // so a name read from a file can never break a line or send the terminal a control sequence.
@@ -126,8 +139,9 @@ class PauseCountingServices : public platform::SystemServices {
 };
 
 // The run itself, the same on every system: the form with `printer` as its window, the station
-// survey first when checking only, and the timing at the end. Returns the exit status.
+// survey first when checking only, the timing and the metrics at the end. Returns the exit status.
 int RunConsole(const Options& options, platform::Platform& platform,
-               const PauseCountingServices& system, EventPrinter& printer);
+               const PauseCountingServices& system, EventPrinter& printer,
+               const MetricsWriter& writeMetrics = {});
 
 }  // namespace zel::console

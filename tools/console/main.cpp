@@ -8,7 +8,9 @@
 #include "platform/Platform.h"
 #include "platform/linux/LogindPowerOff.h"
 #include "platform/linux/X11PosWindow.h"
+#include "platform/posix/SmallFiles.h"
 #include "platform/posix/WorkAsTillUser.h"
+#include "report/ReportWriter.h"
 #include "run/FilesRunsMake.h"
 #include "tools/console/Console.h"
 
@@ -19,7 +21,10 @@ int main(int argc, char* argv[]) {
 
   namespace zp = zel::platform;
   // Started as root over a till's prefix: the run goes on with the till user's rights.
-  const zp::PrivilegedServices privileged{zp::LogindPowerOffOnRequest()};
+  zp::PrivilegedServices privileged{zp::LogindPowerOffOnRequest(), {}};
+  for (const std::string* output : {&options.reportFile, &options.metricsFile})
+    if (!output->empty() && !zc::IsWindowsPath(*output))
+      privileged.rootOutputs.emplace_back(*output);
   if (const auto ended =
           zp::WorkAsTillUser("zelutil-console", zel::FilesRunsMake(), privileged, zc::kExitError))
     return *ended;
@@ -28,6 +33,15 @@ int main(int argc, char* argv[]) {
   int qtArgc = 1;
   QCoreApplication app(qtArgc, argv);
 
+  // A report file root named outside the prefix is root's to write as well.
+  zel::report::SetReportOutput([](const std::filesystem::path& file, const std::string& document) {
+    if (!zp::BrokerWritesFile(file)) return false;
+    std::string error;
+    if (!zp::BrokerWriteFile(file, document, error))
+      throw zel::report::ReportError("the run report could not be written to " + file.string() +
+                                     ": " + error);
+    return true;
+  });
   zc::EventPrinter printer(std::cout);
   zc::ConsoleDialogs dialogs(options.answers, std::cin, std::cout, std::cerr);
   std::unique_ptr<zp::PowerOff> logind;
@@ -43,5 +57,13 @@ int main(int argc, char* argv[]) {
   zc::PauseCountingServices system;
   zp::Platform platform{zp::HostFiles(), zp::HostIni(), dialogs,          posWindow,
                         powerOff,        system,        zp::HostRunLock()};
-  return zc::RunConsole(options, platform, system, printer);
+  // Metrics go where root named them: root writes them when that is outside the till user's
+  // prefix, else this process does.
+  const zc::MetricsWriter writeMetrics = [](const std::string& file, const auto& compose,
+                                            std::string& error) {
+    const std::string text = compose(zp::ReadSmallRegularFile(file, 1u << 20));
+    if (zp::BrokerWritesFile(file)) return zp::BrokerWriteFile(file, text, error);
+    return zp::WriteFileAtomically(file, text, error);
+  };
+  return zc::RunConsole(options, platform, system, printer, writeMetrics);
 }
