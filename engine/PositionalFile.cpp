@@ -90,7 +90,8 @@ std::size_t PositionalFile::ReadAt(std::uint64_t offset, std::uint8_t* dst, std:
 #else
 
 PositionalFile::PositionalFile(std::filesystem::path path) : path_(std::move(path)) {
-  const int fd = ::open(path_.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY);
+  // O_NONBLOCK: a FIFO in the table's place must not wait for a writer; it is refused below.
+  const int fd = ::open(path_.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
   if (fd < 0) {
     const int err = errno;
     if (err == ENOENT) Missing(path_);

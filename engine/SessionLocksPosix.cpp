@@ -72,14 +72,24 @@ void SessionLocks::Hold(const fs::path& file, bool isNetFile) {
   std::error_code ec;
   if (isNetFile && fs::exists(file, ec)) {
     // Someone else's network control file: share it, never remove it.
-    h.fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY);
+    // O_NONBLOCK: a FIFO in its place must not wait for a writer; only a regular file is shared.
+    h.fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
     if (h.fd < 0) {
       throw EngineError(ErrorCode::CannotLockNetFile,
                         "Cannot lock network file (" + Reason(errno) + ")", file.string());
     }
+    struct stat kind {};
+    if (::fstat(static_cast<int>(h.fd), &kind) != 0 || !S_ISREG(kind.st_mode)) {
+      ::close(static_cast<int>(h.fd));
+      throw EngineError(ErrorCode::CannotLockNetFile,
+                        "Cannot lock network file (not a regular file)", file.string());
+    }
     SetLock(h.fd, F_RDLCK);
   } else {
-    h.fd = ::open(file.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC | O_NOCTTY, 0666);
+    // O_EXCL: whatever already has the name (a link, a FIFO) is never opened; 0666 less the
+    // umask, as any new file.
+    h.fd =
+        ::open(file.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC | O_NOCTTY | O_NONBLOCK, 0666);
     if (h.fd < 0) {
       const int err = errno;
       CannotCreate(file, isNetFile, err == EEXIST, Reason(err));

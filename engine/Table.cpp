@@ -78,6 +78,11 @@ void Table::Open() {
   const fs::path dbFile = ResolveTablePath(databaseName_, tableName_);
   std::error_code ec;
   if (!fs::is_regular_file(dbFile, ec)) {
+    // A FIFO, device or socket in the table's place is damage, not a missing table.
+    const fs::file_status found = fs::status(dbFile, ec);
+    if (!ec && fs::exists(found) && !fs::is_directory(found))
+      throw EngineError(ErrorCode::ReadFailed, "Cannot read file (not a regular file)",
+                        dbFile.string());
     throw EngineError(ErrorCode::TableDoesNotExist, "Table does not exist", dbFile.string());
   }
   Session::State& state = *session_.state_;

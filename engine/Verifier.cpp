@@ -580,7 +580,10 @@ class Beside {
   std::optional<fs::path> Find(const std::string& name) {
     std::error_code ec;
     const fs::path exact = dir_ / name;
-    if (fs::is_regular_file(exact, ec)) return exact;
+    // Anything but a folder under the exact name is the file: reading it then says what it is
+    // ("not a regular file" for a FIFO, never waiting on it).
+    const fs::file_status found = fs::status(exact, ec);
+    if (!ec && fs::exists(found) && !fs::is_directory(found)) return exact;
     for (const fs::directory_entry& e : Entries()) {
       if (EqualsIgnoringCase(e.path().filename().string(), name) && e.is_regular_file(ec)) {
         return e.path();

@@ -14,6 +14,8 @@ inline constexpr Handle kNoHandle = -1;
 
 // Creates a new file named after `stem` plus a unique suffix in `folder`, open for reading and
 // writing; `path` gets its name. A scratch file is removed when closed (or at once on POSIX).
+// Any other gets the permission bits of the file `nameForErrors` it is to replace, or those of a
+// new file when there is none (POSIX).
 Handle CreateUnique(const std::filesystem::path& folder, const std::string& stem,
                     std::filesystem::path& path, bool scratch, const std::string& what,
                     const std::filesystem::path& nameForErrors);

@@ -10,6 +10,7 @@
 
 #include "engine/WriterFiles.h"
 #include "engine/WriterIO.h"
+#include "platform/posix/FileModes.h"
 
 namespace zel::engine::writer::os {
 
@@ -20,10 +21,15 @@ Handle CreateUnique(const std::filesystem::path& folder, const std::string& stem
   const int fd = ::mkstemp(pattern.data());
   if (fd < 0) ThrowIo(what, nameForErrors, errno);
   path = pattern;
-  if (scratch)
+  if (scratch) {
     ::unlink(pattern.c_str());
-  else
-    ::fchmod(fd, 0644);
+  } else if (::fchmod(fd, platform::ModeReplacing(nameForErrors)) != 0) {
+    // A new file gets the bits any new file would; one that replaces a file keeps that file's.
+    const int err = errno;
+    ::close(fd);
+    ::unlink(pattern.c_str());
+    ThrowIo(what, nameForErrors, err);
+  }
   return fd;
 }
 

@@ -5,6 +5,7 @@
 
 #include "log/EInOutError.h"
 #include "platform/DateTimeText.h"
+#include "platform/EscapeText.h"
 
 namespace zel::log {
 
@@ -76,7 +77,11 @@ std::string ToCodePage1252(const std::string& utf8) {
 
 void AppendLine(platform::WindowsFiles& files, platform::SystemServices& system,
                 const std::string& message) {
-  const std::string line = ToCodePage1252(FormatLine(system.Now(), message)) + "\r\n";
+  // The message carries text from files (a table's name, a backup count): its control
+  // characters are written escaped, so no such text can end the line or forge another. The
+  // program's own texts have none, and stay as they are.
+  const std::string line =
+      ToCodePage1252(FormatLine(system.Now(), platform::EscapeControls(message))) + "\r\n";
   if (const int code = files.AppendToFile(kLogPath, line); code != 0)
     throw EInOutError(code, kLogPath);
 }

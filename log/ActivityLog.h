@@ -20,7 +20,9 @@ std::string FormatLine(std::chrono::system_clock::time_point now, const std::str
 std::string ToCodePage1252(const std::string& utf8);
 
 // Appends one line (code page 1252, CR LF) to C:\ZelPos\ZelUtil.Log, creating the file but
-// never its folder; the line is on disk when this returns. Throws EInOutError on failure.
+// never its folder; the line is on disk when this returns. Control characters in `message` (a
+// tab excepted) are written escaped ("\r", "\x1B"). A link in the log's place is not written
+// through, and a last line a power cut tore is ended first. Throws EInOutError on failure.
 void AppendLine(platform::WindowsFiles& files, platform::SystemServices& system,
                 const std::string& message);
 

@@ -5,11 +5,12 @@
 #include <filesystem>
 
 #include "platform/DriveMapping.h"
+#include "platform/EscapeText.h"
 #include "report/ExitStatus.h"
 #include "report/ReportFolder.h"
 #include "report/ReportWriter.h"
-#include "steps/Step1Targets.h"
 #include "run/MainScreen.h"
+#include "steps/Step1Targets.h"
 #include "zel/Version.h"
 
 namespace {
@@ -55,7 +56,7 @@ void TForm1::WriteRunReport() {
     }
   } catch (const std::exception& error) {
     // The report is for the technician; the run's outcome stays what it was.
-    std::fprintf(stderr, "zelutil: %s\n", error.what());
+    std::fprintf(stderr, "zelutil: %s\n", zel::platform::EscapeControls(error.what()).c_str());
   } catch (...) {
     std::fprintf(stderr, "zelutil: the run report could not be written\n");
   }

@@ -27,7 +27,9 @@ class WindowsFiles {
   virtual bool CopyFile(const std::string& from, const std::string& to, bool failIfExists) = 0;
   // Appends bytes to a file, creating the file (never its folder) when missing, and flushes them
   // to stable storage before returning. Returns 0, or the Windows I/O error code of the step
-  // that failed (2, 3, 4, 5, 101, ...).
+  // that failed (2, 3, 4, 5, 101, ...). Bytes that end in CR LF are lines: when the file's
+  // last line has no line end (a power cut tore it), CR LF is written first. Only a regular
+  // file is appended to; on Linux a symbolic link in its place is refused (5).
   virtual int AppendToFile(const std::string& windowsPath, const std::string& bytes) = 0;
   // Creates a folder and any missing parents (ForceDirectories); true when it exists afterwards.
   virtual bool CreateDirectories(const std::string& windowsPath) = 0;

@@ -6,6 +6,8 @@
 #include <array>
 #include <chrono>
 #include <filesystem>
+#include <initializer_list>
+#include <stdexcept>
 #include <string>
 
 #include "creators/Schemas.h"
@@ -13,6 +15,8 @@
 #include "engine/Salvage.h"
 #include "engine/TableWriter.h"
 #include "platform/DriveMapping.h"
+#include "platform/FolderEntries.h"
+#include "platform/WindowsFiles.h"
 #include "repair/TableFiles.h"
 #include "report/ReportFolder.h"
 #include "run/MainScreen.h"
@@ -29,6 +33,16 @@ constexpr auto kSavedFileSet = [] {
   set.back() = ".VAL";
   return set;
 }();
+
+// The first of `folders` (Windows paths) that is a symbolic link, or "".
+std::string LinkAmong(std::initializer_list<std::string> folders) {
+  for (const std::string& folder : folders) {
+    std::string path = folder;
+    if (!path.empty() && path.back() == '\\') path.pop_back();
+    if (zel::platform::IsSymbolicLink(zel::platform::MapWindowsPath(path))) return path;
+  }
+  return "";
+}
 
 bool FolderExists(const std::string& windowsPath) {
   std::error_code ec;
@@ -88,7 +102,8 @@ class SalvageTemplate {
 // Reads every record it can from the kept copy of the data file into Salvaged\<TABLE>.DB and
 // .csv beside it. Only standard error and the run report hear of it; a salvage that fails,
 // finds nothing or lacks room never stops the repair.
-void SalvageRecords(const std::string& kept, const std::string& folder, const std::string& table,
+void SalvageRecords(zel::platform::WindowsFiles& files, const std::string& kept,
+                    const std::string& folder, const std::string& table,
                     zel::report::RepairRecord* record) {
   namespace fs = std::filesystem;
   const std::string name = folder + "\\" + table;
@@ -107,8 +122,16 @@ void SalvageRecords(const std::string& kept, const std::string& folder, const st
     }
   }
   const fs::path dir = zel::platform::MapWindowsPath(salvaged);
+  if (zel::platform::IsSymbolicLink(dir)) {
+    zel::repair::TellTechnician("salvage of " + name + " skipped: " + salvaged +
+                                " is a symbolic link; it is not followed");
+    return;
+  }
   try {
-    fs::create_directories(dir);
+    // The folder's name is made durable in its parent before the report can name what is in it:
+    // else a power cut could take the salvaged tables away while the report names them.
+    if (!files.CreateDirectories(salvaged) || !files.FlushFolder(kept))
+      throw std::runtime_error("cannot make the folder " + salvaged);
     zel::engine::SalvageReport r;
     try {
       r = zel::engine::SalvageTable(source, dir / (table + ".DB"));
@@ -148,7 +171,8 @@ void SalvageRecords(const std::string& kept, const std::string& folder, const st
   } catch (const std::exception& e) {
     zel::repair::TellTechnician("salvage of " + name + " failed: " + e.what());
   }
-  fs::remove(dir, ec);  // only when the salvage left it empty
+  if (!zel::platform::IsSymbolicLink(dir))
+    fs::remove(dir, ec);  // only when the salvage left it empty
 }
 
 }  // namespace
@@ -170,8 +194,12 @@ bool TForm1::SaveDamagedFiles(const std::string& folder, const std::string& tabl
   const std::string& run = damagedRunFolder_;
   const std::string target = run + folder + "\\";
 
+  // A link in the place of one of these folders is never followed: the files would land
+  // wherever it points. The save fails as it does when a folder cannot be made.
+  const std::string link = LinkAmong({kDamagedRoot, run, target});
+  if (!link.empty()) zel::repair::TellTechnician(link + " is a symbolic link; it is not followed");
   // New folders must survive a power cut too: each one's name is made durable in its parent.
-  bool saved = files.CreateDirectories(target) && files.FlushFolder(target) &&
+  bool saved = link.empty() && files.CreateDirectories(target) && files.FlushFolder(target) &&
                files.FlushFolder(run) && files.FlushFolder(kDamagedRoot) &&
                files.FlushFolder(kPosFolder);
   for (const char* extension : kSavedFileSet) {
@@ -185,7 +213,7 @@ bool TForm1::SaveDamagedFiles(const std::string& folder, const std::string& tabl
   if (saved) {
     Report.damagedFilesFolder = run;
     if (repairRecord_) repairRecord_->savedTo = target;
-    SalvageRecords(target, folder, table, repairRecord_);
+    SalvageRecords(files, target, folder, table, repairRecord_);
   } else {
     AddLine(lst2, "Save damaged files " + folder + "\\" + table + " ....Failed");
     zel::repair::TellTechnician(folder + "\\" + table +

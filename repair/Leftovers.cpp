@@ -1,5 +1,6 @@
 #include "repair/Leftovers.h"
 
+#include <cerrno>
 #include <filesystem>
 #include <string>
 #include <system_error>
@@ -7,6 +8,7 @@
 
 #include "catalogue/Catalogue.h"
 #include "platform/DriveMapping.h"
+#include "platform/FolderEntries.h"
 #include "repair/TableFiles.h"
 
 namespace zel::repair {
@@ -26,44 +28,46 @@ bool IsTemporaryName(const std::string& name) {
          (StartsWith(name, ".") && name.find(".zeltmp-") != std::string::npos);
 }
 
-void Remove(const fs::path& file) {
-  std::error_code ec;
-  if (fs::remove(file, ec)) {
-    TellTechnician("removed " + file.string() + ", left by an interrupted run");
-  } else if (ec) {
-    TellTechnician("cannot remove " + file.string() + ", left by an interrupted run (" +
-                   ec.message() + ")");
-  }
+std::string Reason(int err) {
+  return err == ELOOP ? std::string("a symbolic link, never followed")
+                      : std::generic_category().message(err);
 }
 
+void Remove(const fs::path& folder, const std::string& name) {
+  const fs::path file = folder / name;
+  if (const int err = platform::RemoveRegularFile(folder, name); err == 0)
+    TellTechnician("removed " + file.string() + ", left by an interrupted run");
+  else if (err != ENOENT)
+    TellTechnician("cannot remove " + file.string() + ", left by an interrupted run (" +
+                   Reason(err) + ")");
+}
+
+// Only regular files are dealt with, each by its name in the folder itself: a link there (or
+// in the folder's place) is never followed, removed through or renamed.
 void ClearFolder(const fs::path& folder) {
-  std::error_code ec;
-  std::vector<fs::path> temporary, kept;
-  for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
-    std::error_code typeEc;
-    if (!it->is_regular_file(typeEc)) continue;
-    const std::string name = it->path().filename().string();
-    if (!OriginalNameOfKeptFile(name).empty())
-      kept.push_back(it->path());
-    else if (IsTemporaryName(name))
-      temporary.push_back(it->path());
+  std::vector<std::string> temporary, kept;
+  for (const platform::FolderEntry& entry : platform::RegularFilesIn(folder)) {
+    if (!OriginalNameOfKeptFile(entry.name).empty())
+      kept.push_back(entry.name);
+    else if (IsTemporaryName(entry.name))
+      temporary.push_back(entry.name);
   }
-  for (const fs::path& file : temporary) Remove(file);
-  for (const fs::path& file : kept) {
-    const fs::path original = folder / OriginalNameOfKeptFile(file.filename().string());
-    std::error_code existsEc;
-    if (fs::exists(fs::symlink_status(original, existsEc))) {
-      Remove(file);  // the replacement finished; this was only its safety copy
-      continue;
-    }
-    // rename() never replaces here: the original name is free, checked just above.
-    std::error_code renameEc;
-    fs::rename(file, original, renameEc);
-    if (renameEc)
+  for (const std::string& name : temporary) Remove(folder, name);
+  for (const std::string& name : kept) {
+    const std::string originalName = OriginalNameOfKeptFile(name);
+    const fs::path original = folder / originalName;
+    const fs::path file = folder / name;
+    // Never replaces: a file (or anything else) that has the original name means the
+    // replacement finished, and this was only its safety copy.
+    const int err = platform::RenameRegularFile(folder, name, originalName);
+    if (err == EEXIST)
+      Remove(folder, name);
+    else if (err != 0)
       TellTechnician("cannot put back " + original.string() + " from " + file.string() + " (" +
-                     renameEc.message() + ")");
+                     Reason(err) + ")");
     else
-      TellTechnician("put back " + original.string() + ", the only copy left by an interrupted run");
+      TellTechnician("put back " + original.string() +
+                     ", the only copy left by an interrupted run");
   }
 }
 
@@ -79,15 +83,18 @@ std::string OriginalNameOfKeptFile(const std::string& name) {
 void ClearLeftovers() {
   std::vector<fs::path> folders;
   for (const std::string_view folder : catalogue::CheckOrder())
-    folders.push_back(platform::MapWindowsPath(std::string(catalogue::kDataRoot) +
-                                               std::string(folder)));
-  // ZelUtil.Damaged holds one folder per run and one per data folder below it.
+    folders.push_back(
+        platform::MapWindowsPath(std::string(catalogue::kDataRoot) + std::string(folder)));
+  // ZelUtil.Damaged holds one folder per run and one per data folder below it; a link in its
+  // place or anywhere below it is never descended through.
   const fs::path damaged = platform::MapWindowsPath("C:\\ZelPos\\ZelUtil.Damaged");
-  std::error_code ec;
-  for (fs::recursive_directory_iterator it(damaged, ec), end; !ec && it != end;
-       it.increment(ec)) {
-    std::error_code typeEc;
-    if (it->is_directory(typeEc) && !it->is_symlink(typeEc)) folders.push_back(it->path());
+  std::vector<fs::path> pending;
+  if (!platform::IsSymbolicLink(damaged)) pending.push_back(damaged);
+  while (!pending.empty()) {
+    const fs::path folder = pending.back();
+    pending.pop_back();
+    folders.push_back(folder);
+    for (const std::string& name : platform::FoldersIn(folder)) pending.push_back(folder / name);
   }
   for (const fs::path& folder : folders) ClearFolder(folder);
 }

@@ -5,6 +5,7 @@
 #include "engine/EngineError.h"
 #include "engine/Verifier.h"
 #include "platform/DriveMapping.h"
+#include "platform/EscapeText.h"
 #include "run/MainScreen.h"
 
 namespace zel::repair {
@@ -67,7 +68,8 @@ bool DeleteTableFileSet(TForm1& form, const std::string& folder, const std::stri
 }
 
 void TellTechnician(const std::string& text) {
-  std::fprintf(stderr, "zelutil: %s\n", text.c_str());
+  // Names in the text come from the disk: none may start a line of its own.
+  std::fprintf(stderr, "zelutil: %s\n", platform::EscapeControls(text).c_str());
 }
 
 }  // namespace zel::repair

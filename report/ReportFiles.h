@@ -22,7 +22,8 @@ bool PublishNew(const std::filesystem::path& temporary, const std::filesystem::p
 // Makes the names in `folder` durable where the system can (POSIX); Windows writes renames
 // through instead.
 void SyncFolder(const std::filesystem::path& folder);
-// Makes `folder` (its parent must exist) and its name durable; nothing when it exists.
+// Makes `folder` (its parent must exist) and its name durable; nothing when it exists. A link
+// in its place is an error, as a file in the way is.
 void MakeFolder(const std::filesystem::path& folder);
 
 }  // namespace zel::report::files

@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include "platform/posix/FileModes.h"
 #include "report/ReportFiles.h"
 #include "report/ReportWriter.h"
 
@@ -55,8 +56,8 @@ fs::path WriteTemporary(const fs::path& file, const std::string& document) {
     data += written;
     left -= static_cast<std::size_t>(written);
   }
-  // Readable by the technician's account as any other file of the station.
-  if (error == 0 && ::fchmod(fd, 0644) != 0) error = errno;
+  // The bits of the file it replaces, else those of any new file.
+  if (error == 0 && ::fchmod(fd, platform::ModeReplacing(file)) != 0) error = errno;
   if (error == 0 && ::fsync(fd) != 0) error = errno;
   if (::close(fd) != 0 && error == 0) error = errno;
   if (error != 0) {
@@ -99,7 +100,7 @@ bool PublishNew(const fs::path& temporary, const fs::path& file) {
 }
 
 void MakeFolder(const fs::path& folder) {
-  if (::mkdir(folder.c_str(), 0755) == 0) {
+  if (::mkdir(folder.c_str(), 0777) == 0) {
     // The new folder must outlive a power-off that follows the run at once.
     if (folder.has_parent_path()) {
       std::error_code ec;
@@ -116,10 +117,12 @@ void MakeFolder(const fs::path& folder) {
   }
   const int error = errno;
   struct stat st {};
-  if (error == EEXIST && ::stat(folder.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) return;
+  const bool found = error == EEXIST && ::lstat(folder.c_str(), &st) == 0;
+  if (found && S_ISDIR(st.st_mode)) return;
   throw ReportError("cannot make the report folder " + folder.string() + ": " +
-                    (error == EEXIST ? std::string("a file of that name is in the way")
-                                     : std::string(std::strerror(error))));
+                    (found && S_ISLNK(st.st_mode) ? std::string("a symbolic link is in its place")
+                     : error == EEXIST            ? std::string("a file of that name is in the way")
+                                                  : std::string(std::strerror(error))));
 }
 
 }  // namespace zel::report::files

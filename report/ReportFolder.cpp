@@ -4,6 +4,7 @@
 #include <ctime>
 #include <vector>
 
+#include "platform/FolderEntries.h"
 #include "report/ReportFiles.h"
 #include "report/ReportWriter.h"
 
@@ -55,35 +56,27 @@ fs::path PublishReport(const fs::path& folder, std::chrono::system_clock::time_p
 }
 
 std::size_t KeepNewestReports(const fs::path& folder, std::size_t keep) {
-  struct Report {
-    fs::file_time_type time;
-    fs::path path;
-  };
-  std::vector<Report> reports;
-  std::error_code ec;
-  for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
-    std::error_code entryEc;
-    if (!it->is_regular_file(entryEc) || it->is_symlink(entryEc)) continue;
-    const std::string name = it->path().filename().string();
+  // The folder is walked without following a link, in its place or in it: only this program's
+  // own report files are ever removed.
+  std::vector<platform::FolderEntry> reports;
+  for (platform::FolderEntry& entry : platform::RegularFilesIn(folder)) {
+    const std::string& name = entry.name;
     if (name.size() > 1 && name[0] == '.' && name.find(kTemporaryMark) != std::string::npos &&
         IsReportName(name.substr(1, name.find(kTemporaryMark) - 1))) {
-      fs::remove(it->path(), entryEc);  // a write cut short
+      platform::RemoveRegularFile(folder, name);  // a write cut short
       continue;
     }
-    if (!IsReportName(name)) continue;
-    const auto time = it->last_write_time(entryEc);
-    if (!entryEc) reports.push_back({time, it->path()});
+    if (IsReportName(name)) reports.push_back(std::move(entry));
   }
   if (reports.size() <= keep) return 0;
   // Newest first; within one modification time the later name is the newer report.
-  std::sort(reports.begin(), reports.end(), [](const Report& a, const Report& b) {
-    return a.time != b.time ? a.time > b.time : a.path.filename() > b.path.filename();
-  });
+  std::sort(reports.begin(), reports.end(),
+            [](const platform::FolderEntry& a, const platform::FolderEntry& b) {
+              return a.modified != b.modified ? a.modified > b.modified : a.name > b.name;
+            });
   std::size_t removed = 0;
-  for (std::size_t i = keep; i < reports.size(); ++i) {
-    std::error_code removeEc;
-    if (fs::remove(reports[i].path, removeEc)) ++removed;
-  }
+  for (std::size_t i = keep; i < reports.size(); ++i)
+    if (platform::RemoveRegularFile(folder, reports[i].name) == 0) ++removed;
   return removed;
 }
 

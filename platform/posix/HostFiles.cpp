@@ -1,8 +1,10 @@
 // Windows-like file operations on the host file system, on paths mapped through drive C:.
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -12,8 +14,10 @@
 #include <vector>
 
 #include "platform/DriveMapping.h"
+#include "platform/EscapeText.h"
 #include "platform/WindowsFiles.h"
 #include "platform/posix/FileLockProbe.h"
+#include "platform/posix/FileModes.h"
 #include "platform/posix/FileSyscalls.h"
 #include "platform/posix/WindowsErrors.h"
 
@@ -103,6 +107,70 @@ int SyncFolder(const fs::path& folder) {
   return err == EINVAL ? 0 : err;
 }
 
+// Room a copy leaves on its disk beyond the source's own blocks, for the run's other files.
+constexpr unsigned long long kCopyMarginBytes = 16ull << 20;
+
+// Whether the disk of `folder` holds the source's allocated blocks (a sparse file needs only
+// those) plus the margin; says on standard error why not.
+bool RoomForCopy(const struct stat& sourceStat, const fs::path& source, const fs::path& folder) {
+  struct statvfs disk {};
+  if (HostFileSyscalls().statvfs(folder.c_str(), &disk) != 0) return true;  // cannot tell: try
+  const unsigned long long free = static_cast<unsigned long long>(disk.f_bavail) *
+                                  static_cast<unsigned long long>(disk.f_frsize);
+  const unsigned long long allocated = static_cast<unsigned long long>(sourceStat.st_blocks) * 512;
+  const unsigned long long need = allocated + kCopyMarginBytes;
+  if (free >= need) return true;
+  std::fprintf(stderr,
+               "zelutil: cannot copy %s into %s: the disk has %llu bytes free, the copy needs "
+               "%llu (%llu bytes of the file and %llu to spare)\n",
+               EscapeControls(source.string()).c_str(), EscapeControls(folder.string()).c_str(),
+               free, need, allocated, kCopyMarginBytes);
+  return false;
+}
+
+// Copies `size` bytes of `in` to `out`, the source's holes left as holes: only the data
+// regions are read and written, and the file is given its length at the end.
+bool CopyData(int in, int out, off_t size) {
+  std::vector<char> buffer(1 << 16);
+  off_t at = 0;
+  while (at < size) {
+    off_t data = ::lseek(in, at, SEEK_DATA);
+    if (data < 0 && errno == ENXIO) break;  // only a hole is left
+    if (data < 0) data = at;                // a file system that cannot tell: all data
+    off_t hole = ::lseek(in, data, SEEK_HOLE);
+    if (hole < 0) hole = size;
+    if (hole > size) hole = size;
+    if (::lseek(out, data, SEEK_SET) < 0) return false;
+    for (off_t pos = data; pos < hole;) {
+      const size_t want =
+          static_cast<size_t>(std::min<off_t>(hole - pos, static_cast<off_t>(buffer.size())));
+      const ssize_t n = ::pread(in, buffer.data(), want, pos);
+      if (n < 0 && errno == EINTR) continue;
+      if (n < 0) return false;
+      if (n == 0) {  // the file shrank meanwhile
+        hole = pos;
+        size = pos;
+        break;
+      }
+      if (!WriteAll(out, buffer.data(), static_cast<size_t>(n))) return false;
+      pos += n;
+    }
+    at = hole;
+  }
+  return ::ftruncate(out, size) == 0;
+}
+
+bool EndsWithCrLf(const std::string& bytes) {
+  return bytes.size() >= 2 && bytes.compare(bytes.size() - 2, 2, "\r\n") == 0;
+}
+
+// Whether the file of `size` bytes is empty or ends in a line end.
+bool EndsWithLineEnd(int fd, off_t size) {
+  if (size == 0) return true;
+  char last = 0;
+  return ::pread(fd, &last, 1, size - 1) == 1 && last == '\n';
+}
+
 class PosixFiles final : public WindowsFiles {
  public:
   bool FileExists(const std::string& windowsPath) override {
@@ -138,37 +206,31 @@ class PosixFiles final : public WindowsFiles {
       ::close(in);
       return false;
     }
+    const fs::path folder = FolderOf(target);
+    if (!RoomForCopy(sourceStat, source, folder)) {
+      ::close(in);
+      return false;
+    }
 
     // The copy is written beside the target and only then moved over it, so a copy that fails
     // halfway never leaves a half file where the target was.
-    const fs::path folder = FolderOf(target);
     std::string tempName = (folder / ".zelcopy-XXXXXX").native();
     const int out = ::mkstemp(tempName.data());
     if (out < 0) {
       ::close(in);
       return false;
     }
-    bool ok = true;
-    std::vector<char> buffer(1 << 16);
-    for (;;) {
-      const ssize_t n = ::read(in, buffer.data(), buffer.size());
-      if (n < 0 && errno == EINTR) continue;
-      if (n < 0) {
-        ok = false;
-        break;
-      }
-      if (n == 0) break;
-      if (!WriteAll(out, buffer.data(), static_cast<size_t>(n))) {
-        ok = false;
-        break;
-      }
-    }
+    bool ok = CopyData(in, out, sourceStat.st_size);
     ::close(in);
     if (ok) {
-      ::fchmod(out, sourceStat.st_mode & 07777);
+      // Only permission bits: a set-user-ID source never gives a set-user-ID copy. A replaced
+      // file's bits stay, so the program that wrote it can still write it.
+      const mode_t mode =
+          targetExists && S_ISREG(targetStat.st_mode) ? targetStat.st_mode & 0777 : NewFileMode();
+      ok = ::fchmod(out, mode) == 0;
       const struct timespec times[2] = {sourceStat.st_atim, sourceStat.st_mtim};
       ::futimens(out, times);  // CopyFileA keeps the last-write time
-      ok = HostFileSyscalls().fsync(out) == 0;
+      ok = ok && HostFileSyscalls().fsync(out) == 0;
     }
     ok = ::close(out) == 0 && ok;
     if (ok) {
@@ -190,33 +252,40 @@ class PosixFiles final : public WindowsFiles {
       return WindowsErrorFromErrno(err, IsDirectory(FolderOf(path)));
     };
 
-    // O_NONBLOCK: a FIFO in the file's place must give an error, not hang the run.
-    constexpr int kAppend = O_WRONLY | O_APPEND | O_CLOEXEC | O_NOCTTY | O_NONBLOCK;
+    // O_NONBLOCK: a FIFO in the file's place must give an error, not hang the run. O_NOFOLLOW:
+    // a link in the file's place is refused, never written through.
+    constexpr int kAppend = O_RDWR | O_APPEND | O_CLOEXEC | O_NOCTTY | O_NONBLOCK | O_NOFOLLOW;
     // Opened first without O_CREAT, to know whether this call makes the file: a new file's name
     // is durable only once its folder is synced too.
     bool created = false;
     int fd = ::open(path.c_str(), kAppend);
     if (fd < 0 && errno == ENOENT) {
-      fd = ::open(path.c_str(), kAppend | O_CREAT | O_EXCL, 0644);
+      fd = ::open(path.c_str(), kAppend | O_CREAT | O_EXCL, 0666);
       created = fd >= 0;
       if (fd < 0 && errno == EEXIST) fd = ::open(path.c_str(), kAppend);  // made meanwhile
     }
-    if (fd < 0) return fail(errno);
+    // A link in the file's place is refused as access denied (ELOOP would read "cannot
+    // resolve the name").
+    if (fd < 0) return fail(errno == ELOOP ? EACCES : errno);
     struct stat st {};
-    if (::fstat(fd, &st) != 0) {
-      const int err = errno;
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+      // Only a regular file is appended to: a FIFO or device that opened is refused.
+      const int err = S_ISREG(st.st_mode) || st.st_mode == 0 ? errno : EACCES;
       ::close(fd);
       return fail(err);
     }
     // The call adds its whole line or nothing: a failed write or sync takes back what it added.
     const auto undo = [&](int err) {
-      if (S_ISREG(st.st_mode)) (void)::ftruncate(fd, st.st_size);
+      (void)::ftruncate(fd, st.st_size);
       ::close(fd);
       return fail(err);
     };
-    if (!WriteAll(fd, bytes.data(), bytes.size())) return undo(errno);
+    // A last line that a power cut tore in half is ended first, so the new line starts a line
+    // of its own instead of being glued to the torn one.
+    const std::string lineEnd =
+        EndsWithCrLf(bytes) && !EndsWithLineEnd(fd, st.st_size) ? "\r\n" : "";
+    if (!WriteAll(fd, (lineEnd + bytes).data(), lineEnd.size() + bytes.size())) return undo(errno);
     // The caller may power the PC off right after: the bytes must be on disk when this returns.
-    // (Devices that cannot sync answer EINVAL; there is nothing to make durable then.)
     if (HostFileSyscalls().fsync(fd) != 0 && errno != EINVAL) return undo(errno);
     if (created) {
       if (const int err = SyncFolder(FolderOf(path)); err != 0) return undo(err);
@@ -227,8 +296,17 @@ class PosixFiles final : public WindowsFiles {
 
   bool CreateDirectories(const std::string& windowsPath) override {
     const fs::path path = MapWindowsPath(windowsPath);
-    std::error_code ec;
-    fs::create_directories(path, ec);
+    // Each missing folder from the top down, and each new one's name made durable in its
+    // parent before anything is put in it or names it.
+    std::vector<fs::path> missing;
+    for (fs::path p = path; !p.empty() && !IsDirectory(p); p = p.parent_path()) {
+      missing.push_back(p);
+      if (p == p.parent_path()) break;
+    }
+    for (auto it = missing.rbegin(); it != missing.rend(); ++it) {
+      if (::mkdir(it->c_str(), 0777) != 0 && errno != EEXIST) return false;
+      if (SyncFolder(FolderOf(*it)) != 0) return false;
+    }
     return IsDirectory(path);
   }
 
@@ -261,6 +339,9 @@ class PosixFiles final : public WindowsFiles {
       if (S_ISDIR(targetStat.st_mode)) return false;
       // Replacing a file another program uses is refused as deleting it would be.
       if (S_ISREG(targetStat.st_mode) && InUse(target, true)) return false;
+      // The file that takes the place of another keeps that one's permission bits.
+      if (S_ISREG(targetStat.st_mode) && (st.st_mode & 07777) != (targetStat.st_mode & 0777))
+        ::chmod(source.c_str(), targetStat.st_mode & 0777);
     }
     return ::rename(source.c_str(), target.c_str()) == 0;
   }

@@ -16,16 +16,20 @@
 //  - the default is returned when the file, the section or the key is missing (a key present
 //    with an empty value gives the empty string), and when the path names no regular file: a
 //    FIFO, a device or a folder in its place is never read, so it can neither hang the run nor
-//    feed it endless bytes.
+//    feed it endless bytes; only the first 1 MiB of a larger file is read (said on standard
+//    error).
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <optional>
 #include <string_view>
 
 #include "platform/DriveMapping.h"
+#include "platform/EscapeText.h"
 #include "platform/IniReader.h"
 
 namespace zel::platform {
@@ -45,6 +49,8 @@ std::string_view Unquote(std::string_view value) {
   return value;
 }
 
+constexpr size_t kMaxIniBytes = 1 << 20;
+
 class PosixIni final : public IniReader {
  public:
   std::string ReadString(const std::string& iniWindowsPath, const std::string& section,
@@ -54,8 +60,8 @@ class PosixIni final : public IniReader {
     return Lookup(*content, section, key).value_or(defaultValue);
   }
 
-  // The whole file, or nothing when it cannot be read or is not a regular file. O_NONBLOCK:
-  // opening a FIFO that has no writer must not wait for one.
+  // The whole file (at most its first kMaxIniBytes), or nothing when it cannot be read or is not a
+  // regular file. O_NONBLOCK: opening a FIFO that has no writer must not wait for one.
   static std::optional<std::string> ReadRegularFile(const std::filesystem::path& path) {
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
     if (fd < 0) return std::nullopt;
@@ -66,8 +72,13 @@ class PosixIni final : public IniReader {
     }
     std::string content;
     char buffer[16384];
-    for (;;) {
-      const ssize_t n = ::read(fd, buffer, sizeof buffer);
+    // A settings file is a few lines: the rest of a huge one is not read.
+    if (static_cast<unsigned long long>(st.st_size) > kMaxIniBytes)
+      std::fprintf(stderr, "zelutil: %s is larger than %zu bytes; only its first %zu are read\n",
+                   EscapeControls(path.string()).c_str(), kMaxIniBytes, kMaxIniBytes);
+    while (content.size() < kMaxIniBytes) {
+      const size_t want = std::min(sizeof buffer, kMaxIniBytes - content.size());
+      const ssize_t n = ::read(fd, buffer, want);
       if (n < 0 && errno == EINTR) continue;
       if (n < 0) {
         ::close(fd);

@@ -8,26 +8,11 @@
 #include <iostream>
 
 #include "platform/DriveMapping.h"
+#include "platform/EscapeText.h"
 #include "platform/posix/TillUser.h"
 
 namespace zel::platform {
 namespace {
-
-// A planted file name must not be able to make a line of its own on the terminal.
-std::string Printable(const std::string& text) {
-  std::string out;
-  for (const char c : text) {
-    const auto byte = static_cast<unsigned char>(c);
-    if (byte < 0x20 || byte == 0x7F) {
-      char hex[5];
-      std::snprintf(hex, sizeof hex, "\\x%02X", byte);
-      out += hex;
-    } else {
-      out += c;
-    }
-  }
-  return out;
-}
 
 void TakeIdentity(const TillUser& user) {
   // The prefix stays the one judged, whatever HOME says after the change.
@@ -59,11 +44,11 @@ std::optional<int> WorkAsTillUser(const char* program,
   for (const GivenBack& file :
        GiveBackRootFiles(user->prefix, stationFiles, user->uid, user->gid)) {
     if (file.given)
-      std::cerr << program << ": gave " << Printable(file.path.string())
+      std::cerr << program << ": gave " << EscapeText(file.path.string())
                 << " back to the till user (it belonged to root)\n";
     else
-      std::cerr << program << ": left " << Printable(file.path.string())
-                << " to root: " << Printable(file.why) << "\n";
+      std::cerr << program << ": left " << EscapeText(file.path.string())
+                << " to root: " << EscapeText(file.why) << "\n";
   }
   std::cerr.flush();
   std::fflush(nullptr);
@@ -93,12 +78,12 @@ std::optional<int> WorkAsTillUser(const char* program,
   }
   if (!DropTo(*user, error)) {
     std::cerr << program << ": cannot take the rights of " << who << ", the owner of "
-              << Printable(user->prefix.string()) << ": " << error << "; nothing was done\n";
+              << EscapeText(user->prefix.string()) << ": " << error << "; nothing was done\n";
     return failureStatus;
   }
   TakeIdentity(*user);
   std::cerr << program << ": started as root; working on drive C: as " << who << ", the owner of "
-            << Printable(user->prefix.string()) << "\n";
+            << EscapeText(user->prefix.string()) << "\n";
   return std::nullopt;
 }
 
@@ -110,12 +95,12 @@ std::optional<int> WorkAsOwnerOf(const char* program, const std::filesystem::pat
   std::string error;
   if (!DropTo(*owner, error)) {
     std::cerr << program << ": cannot take the rights of " << DescribeIdentity(*owner)
-              << ", the owner of " << Printable(existing.string()) << ": " << error
+              << ", the owner of " << EscapeText(existing.string()) << ": " << error
               << "; nothing was done\n";
     return failureStatus;
   }
   std::cerr << program << ": started as root; writing as " << DescribeIdentity(*owner)
-            << ", the owner of " << Printable(existing.string()) << "\n";
+            << ", the owner of " << EscapeText(existing.string()) << "\n";
   return std::nullopt;
 }
 

@@ -123,8 +123,9 @@ class Win32Files : public WindowsFiles {
   int AppendToFile(const std::string& windowsPath, const std::string& bytes) override {
     // Write access (not only appending) so that a failed append can be cut back; others may
     // read the file meanwhile, never write it.
-    const HANDLE file = ::CreateFileA(windowsPath.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
-                                      OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    const HANDLE file =
+        ::CreateFileA(windowsPath.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                      OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) return static_cast<int>(::GetLastError());
     LARGE_INTEGER before{};
     if (!::GetFileSizeEx(file, &before) ||
@@ -133,13 +134,25 @@ class Win32Files : public WindowsFiles {
       ::CloseHandle(file);
       return static_cast<int>(error);
     }
+    // A last line a power cut tore is ended first, so the new line starts a line of its own.
+    std::string text = bytes;
+    if (before.QuadPart > 0 && text.size() >= 2 && text.compare(text.size() - 2, 2, "\r\n") == 0) {
+      char last = 0;
+      DWORD got = 0;
+      LARGE_INTEGER lastByte{};
+      lastByte.QuadPart = before.QuadPart - 1;
+      if (::SetFilePointerEx(file, lastByte, nullptr, FILE_BEGIN) &&
+          ::ReadFile(file, &last, 1, &got, nullptr) && got == 1 && last != '\n')
+        text = "\r\n" + text;
+      ::SetFilePointerEx(file, LARGE_INTEGER{}, nullptr, FILE_END);
+    }
     DWORD written = 0;
     DWORD error = ERROR_SUCCESS;
-    if (bytes.size() > MAXDWORD)
+    if (text.size() > MAXDWORD)
       error = ERROR_INVALID_PARAMETER;
-    else if (!::WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr))
+    else if (!::WriteFile(file, text.data(), static_cast<DWORD>(text.size()), &written, nullptr))
       error = ::GetLastError();
-    else if (written != bytes.size())
+    else if (written != text.size())
       error = ERROR_DISK_FULL;
     // The caller may power the PC off right after: the bytes must be on disk when this returns.
     // NTFS journals a new file's name with it.

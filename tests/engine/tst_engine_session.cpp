@@ -1,6 +1,12 @@
 // Session and table object: aliases, table names, the after-close event, and the lock files the
 // session keeps, checked from a second process where fcntl locks matter.
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <QProcess>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -247,6 +253,75 @@ class EngineSessionTest : public QObject {
     t.SetTableName("ORDERS.db");
     QCOMPARE(OpenCode(t), 0);
     t.Close();
+  }
+
+  // A FIFO in the place of a table's file or of a lock file never hangs the open (each row runs
+  // in a child process under a watchdog): the table is unusable, as for any other damage, with
+  // "not a regular file" and the path where the engine reads the file.
+  void fifoInAFilesPlace_data() {
+    QTest::addColumn<QString>("file");  // relative to drive C:
+    QTest::addColumn<int>("expected");
+    QTest::addColumn<QString>("message");
+    QTest::newRow("data file") << "ZelPos/TempData/Orders.DB" << int(ec::ReadFailed)
+                               << "Cannot read file (not a regular file)";
+    QTest::newRow("primary index") << "ZelPos/TempData/Orders.PX" << int(ec::ReadFailed)
+                                   << "Cannot read file (not a regular file)";
+    QTest::newRow("network control file") << "PDOXUSRS.NET" << int(ec::CannotLockNetFile)
+                                          << "Cannot lock network file (not a regular file)";
+    QTest::newRow("folder lock file")
+        << "ZelPos/TempData/PARADOX.LCK" << int(ec::ForeignNetFile) << "";
+  }
+  void fifoInAFilesPlace() {
+    QFETCH(QString, file);
+    QFETCH(int, expected);
+    QFETCH(QString, message);
+    const QString path = prefix_.path() + "/drive_c/" + file;
+    const bool had = QFile::exists(path);
+    if (had) QVERIFY(QFile::rename(path, path + ".kept"));
+    const auto restore = qScopeGuard([&] {
+      QFile::remove(path);
+      if (had) QFile::rename(path + ".kept", path);
+    });
+    QCOMPARE(::mkfifo(QFile::encodeName(path).constData(), 0600), 0);
+
+    int pipeFds[2];
+    QCOMPARE(::pipe(pipeFds), 0);
+    const pid_t child = ::fork();
+    if (child == 0) {
+      ::close(pipeFds[0]);
+      std::string said = "0";
+      Table t;
+      t.SetDatabaseName("TEMPDATA");
+      t.SetTableName("ORDERS.db");
+      try {
+        t.Open();
+      } catch (const EngineError& e) {
+        said = std::to_string(e.Code()) + "\n" + e.what();
+      }
+      (void)!::write(pipeFds[1], said.data(), said.size());
+      ::_exit(0);
+    }
+    ::close(pipeFds[1]);
+    bool finished = false;
+    for (int waited = 0; waited < 1000 && !finished; ++waited) {
+      finished = ::waitpid(child, nullptr, WNOHANG) == child;
+      if (!finished) ::usleep(10000);
+    }
+    if (!finished) {
+      ::kill(child, SIGKILL);
+      ::waitpid(child, nullptr, 0);
+    }
+    QByteArray said;
+    char buffer[4096];
+    for (ssize_t n; (n = ::read(pipeFds[0], buffer, sizeof buffer)) > 0;) said.append(buffer, n);
+    ::close(pipeFds[0]);
+    QVERIFY2(finished, "the open hung on a FIFO");
+    const QList<QByteArray> parts = said.split('\n');
+    QCOMPARE(parts.value(0).toInt(), expected);
+    if (!message.isEmpty()) {
+      QVERIFY2(parts.value(1).contains(message.toUtf8()), said.constData());
+      QVERIFY2(parts.value(1).contains(QFile::encodeName(path)), said.constData());
+    }
   }
 };
 

@@ -1,6 +1,7 @@
 // The activity log line: format, code page, file handling and errors.
 #include <QDir>
 #include <QFile>
+#include <QTemporaryDir>
 #include <QtTest>
 #include <ctime>
 
@@ -107,6 +108,56 @@ class ActivityLogTest : public QObject {
                         "25/05/2009  14:07:00  Recover file :PERMDATA PLU from "
                         "backup nu : 3\r\n"
                         "25/05/2009  14:07:00  Create new file :TEMPDATA caf\xE9\r\n"));
+  }
+
+  // Text from files (a backup count, a table's name) cannot end the line or forge another: its
+  // control characters are written escaped, a tab stays, and the fixed texts and the line's own
+  // CR LF stay byte for byte.
+  void controlCharactersEscaped_data() {
+    QTest::addColumn<QByteArray>("message");
+    QTest::addColumn<QByteArray>("written");
+    QTest::newRow("fixed text") << QByteArray("ZEL Util Start.") << QByteArray("ZEL Util Start.");
+    QTest::newRow("CR LF in a count")
+        << QByteArray(
+               "Recover file :PERMDATA PLU from backup nu : 3\r\n25/05/2009  ZEL Util Start.")
+        << QByteArray(
+               "Recover file :PERMDATA PLU from backup nu : 3\\r\\n25/05/2009  ZEL Util Start.");
+    QTest::newRow("lone CR") << QByteArray("a\rb") << QByteArray("a\\rb");
+    QTest::newRow("escape sequence") << QByteArray("a\x1b[2Jb") << QByteArray("a\\x1B[2Jb");
+    QTest::newRow("tab stays") << QByteArray("a\tb") << QByteArray("a\tb");
+    QTest::newRow("DEL") << QByteArray("a\x7f") << QByteArray("a\\x7F");
+  }
+  void controlCharactersEscaped() {
+    QFETCH(QByteArray, message);
+    QFETCH(QByteArray, written);
+    zel::test::FakePlatform fake;
+    QVERIFY(QDir().mkpath(fake.driveC() + "/ZelPos"));
+    QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedKingdom));
+    fake.system.now = At(14, 7, 0);
+    zel::log::AppendLine(fake.files, fake.system, message.toStdString());
+    QCOMPARE(logBytes(fake), "25/05/2009  14:07:00  " + written + "\r\n");
+  }
+
+  // A link in the log's place is not written through: the log fails as a log it cannot write
+  // does ("File access denied"), and the file the link points at stays as it was.
+  void linkInTheLogsPlaceFails() {
+    zel::test::FakePlatform fake;
+    QVERIFY(QDir().mkpath(fake.driveC() + "/ZelPos"));
+    QTemporaryDir elsewhere;
+    QFile decoy(elsewhere.path() + "/decoy");
+    QVERIFY(decoy.open(QIODevice::WriteOnly));
+    decoy.write("decoy\n");
+    decoy.close();
+    QVERIFY(QFile::link(decoy.fileName(), fake.driveC() + "/ZelPos/ZelUtil.Log"));
+    try {
+      zel::log::AppendLine(fake.files, fake.system, "ZEL Util Start.");
+      QFAIL("no error");
+    } catch (const EInOutError& error) {
+      QCOMPARE(error.ErrorCode, 5);
+      QCOMPARE(error.File, std::string("C:\\ZelPos\\ZelUtil.Log"));
+    }
+    QVERIFY(decoy.open(QIODevice::ReadOnly));
+    QCOMPARE(decoy.readAll(), QByteArray("decoy\n"));
   }
 
   void keepsEarlierLines() {

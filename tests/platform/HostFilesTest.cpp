@@ -1,6 +1,9 @@
 // Windows-like file operations on a temporary Wine prefix.
 #include <fcntl.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
+#include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -16,6 +19,7 @@
 #include "platform/posix/FileLockProbe.h"
 #include "platform/posix/FileSyscalls.h"
 #include "platform/posix/WindowsErrors.h"
+#include "tests/support/StderrCapture.h"
 
 using zel::platform::HostFiles;
 
@@ -63,6 +67,54 @@ int RecordingFsync(int fd) {
     return -1;
   }
   return ::fsync(fd);
+}
+
+// A disk with g_freeMiB MiB free, for the room a copy needs.
+qint64 g_freeMiB = 0;
+int SmallDisk(const char* path, struct statvfs* info) {
+  if (::statvfs(path, info) != 0) return -1;
+  info->f_frsize = 1 << 20;
+  info->f_bavail = static_cast<fsblkcnt_t>(g_freeMiB);
+  return 0;
+}
+
+// A listening Unix socket at a path for as long as it lives.
+class UnixSocket {
+ public:
+  explicit UnixSocket(const QByteArray& path) {
+    fd_ = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::snprintf(address.sun_path, sizeof address.sun_path, "%s", path.constData());
+    if (::bind(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+      ::close(fd_);
+      fd_ = -1;
+    }
+  }
+  ~UnixSocket() {
+    if (fd_ >= 0) ::close(fd_);
+  }
+
+ private:
+  int fd_ = -1;
+};
+
+// Runs `call` in a child process and gives its result; a child still running after `seconds`
+// (a hang) is killed and the row fails, so the suite goes on.
+template <typename Call>
+bool RunsWithin(int seconds, Call call) {
+  const pid_t child = ::fork();
+  if (child == 0) ::_exit(call() ? 0 : 1);
+  for (int waited = 0; waited < seconds * 100; ++waited) {
+    int status = 0;
+    if (::waitpid(child, &status, WNOHANG) == child)
+      return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+    ::usleep(10000);
+  }
+  ::kill(child, SIGKILL);
+  ::waitpid(child, nullptr, 0);
+  QTest::qFail("the call hung and was killed", __FILE__, __LINE__);
+  return false;
 }
 
 Synced Identity(const QString& path) {
@@ -336,17 +388,181 @@ class HostFilesTest : public QObject {
     QTest::newRow("missing folder") << "C:\\NoSuchFolder\\ZelUtil.Log" << 3;
     QTest::newRow("folder is a file") << "C:\\ZelPos\\ZelUtil.Log\\x.log" << 3;
     QTest::newRow("file is a folder") << "C:\\ZelPos\\TEMPDATA" << 5;
-    QTest::newRow("disk full") << "/dev/full" << 101;
-    QTest::newRow("FIFO without reader") << "C:\\ZelPos\\fifo" << 1117;
+    // Only a regular file is appended to: a device, a FIFO or a link in the log's place is
+    // refused as access denied (a full disk is provoked in appendSyncsAndTakesBackAFailedLine).
+    QTest::newRow("device") << "/dev/full" << 5;
+    QTest::newRow("FIFO without reader") << "C:\\ZelPos\\fifo" << 5;
+    QTest::newRow("link to a file") << "C:\\ZelPos\\link.log" << 5;
   }
   void appendErrors() {
     QFETCH(QString, path);
     QFETCH(int, code);
     write("ZelPos/ZelUtil.Log", "kept\r\n");
     QVERIFY(::mkfifo(QFile::encodeName(driveC_ + "/ZelPos/fifo").constData(), 0600) == 0);
+    QVERIFY(QFile::link(driveC_ + "/ZelPos/ZelUtil.Log", driveC_ + "/ZelPos/link.log"));
     QCOMPARE(HostFiles().AppendToFile(path.toStdString(), "line\r\n"), code);
     QVERIFY(!QDir(driveC_ + "/NoSuchFolder").exists());  // the folder is never created
     QCOMPARE(read("ZelPos/ZelUtil.Log"), QByteArray("kept\r\n"));
+  }
+
+  // A line a power cut tore (no line end) is ended before the next one, so the next run's
+  // first line never sticks to it; a file that ends in a line end is appended to as it is.
+  void appendEndsATornLastLine_data() {
+    QTest::addColumn<QByteArray>("before");
+    QTest::addColumn<QByteArray>("after");
+    QTest::newRow("empty") << QByteArray("") << QByteArray("new\r\n");
+    QTest::newRow("whole line") << QByteArray("old\r\n") << QByteArray("old\r\nnew\r\n");
+    QTest::newRow("torn line") << QByteArray("old\r\nha") << QByteArray("old\r\nha\r\nnew\r\n");
+    QTest::newRow("torn between CR and LF")
+        << QByteArray("old\r") << QByteArray("old\r\r\nnew\r\n");
+  }
+  void appendEndsATornLastLine() {
+    QFETCH(QByteArray, before);
+    QFETCH(QByteArray, after);
+    write("ZelPos/ZelUtil.Log", before);
+    QCOMPARE(HostFiles().AppendToFile("C:\\ZelPos\\ZelUtil.Log", "new\r\n"), 0);
+    QCOMPARE(read("ZelPos/ZelUtil.Log"), after);
+  }
+
+  // Permission bits of what the program makes: a new file 0666 and a folder 0777 less the
+  // umask, a replaced file's own bits kept, never a set-user-ID, set-group-ID or sticky bit.
+  void modesOfWhatIsMade_data() {
+    QTest::addColumn<int>("umask");
+    QTest::addColumn<int>("sourceMode");
+    QTest::addColumn<int>("replacedMode");  // -1: the copy makes a new file
+    QTest::addColumn<int>("expected");
+    QTest::newRow("new, umask 022") << 022 << 0644 << -1 << 0644;
+    QTest::newRow("new, umask 002") << 002 << 0600 << -1 << 0664;
+    QTest::newRow("set-user-ID source") << 022 << 04755 << -1 << 0644;
+    QTest::newRow("set-group-ID, sticky source") << 002 << 03775 << -1 << 0664;
+    QTest::newRow("replaced keeps its bits") << 022 << 0600 << 0660 << 0660;
+    QTest::newRow("set-user-ID source over a file") << 022 << 06777 << 0640 << 0640;
+  }
+  void modesOfWhatIsMade() {
+    QFETCH(int, umask);
+    QFETCH(int, sourceMode);
+    QFETCH(int, replacedMode);
+    QFETCH(int, expected);
+    const mode_t old = ::umask(static_cast<mode_t>(umask));
+    const auto restore = qScopeGuard([old] { ::umask(old); });
+    const QByteArray source = QFile::encodeName(driveC_ + "/ZelPos/TEMPDATA/A.DB");
+    const QByteArray target = QFile::encodeName(driveC_ + "/ZelPos/TEMPDATA/B.DB");
+    write("ZelPos/TEMPDATA/A.DB", "data");
+    QCOMPARE(::chmod(source.constData(), static_cast<mode_t>(sourceMode)), 0);
+    if (replacedMode >= 0) {
+      write("ZelPos/TEMPDATA/B.DB", "old");
+      QCOMPARE(::chmod(target.constData(), static_cast<mode_t>(replacedMode)), 0);
+    }
+    QVERIFY(
+        HostFiles().CopyFile("C:\\ZelPos\\TEMPDATA\\A.DB", "C:\\ZelPos\\TEMPDATA\\B.DB", false));
+    struct stat st {};
+    QCOMPARE(::stat(target.constData(), &st), 0);
+    QCOMPARE(static_cast<int>(st.st_mode & 07777), expected);
+
+    // A move over a file (a restore's swap) keeps the replaced file's bits as well.
+    write("ZelPos/TEMPDATA/C.DB", "staged");
+    QCOMPARE(::chmod(QFile::encodeName(driveC_ + "/ZelPos/TEMPDATA/C.DB").constData(), 0600), 0);
+    QVERIFY(HostFiles().MoveFile("C:\\ZelPos\\TEMPDATA\\C.DB", "C:\\ZelPos\\TEMPDATA\\B.DB"));
+    QCOMPARE(::stat(target.constData(), &st), 0);
+    QCOMPARE(static_cast<int>(st.st_mode & 07777), expected);
+
+    // New folders, and the log made new.
+    QVERIFY(HostFiles().CreateDirectories("C:\\ZelPos\\ZelUtil.Damaged\\R\\TEMPDATA"));
+    QCOMPARE(::stat(QFile::encodeName(driveC_ + "/ZelPos/ZelUtil.Damaged/R").constData(), &st), 0);
+    QCOMPARE(static_cast<int>(st.st_mode & 07777), 0777 & ~umask);
+    QCOMPARE(HostFiles().AppendToFile("C:\\ZelPos\\New.Log", "x\r\n"), 0);
+    QCOMPARE(::stat(QFile::encodeName(driveC_ + "/ZelPos/New.Log").constData(), &st), 0);
+    QCOMPARE(static_cast<int>(st.st_mode & 07777), 0666 & ~umask);
+  }
+
+  // Sources that are no regular file are refused at once, a FIFO without a writer included:
+  // a hang fails the row through the watchdog rather than stopping the suite.
+  void copyRefusesWhatIsNoRegularFile_data() {
+    QTest::addColumn<QString>("kind");
+    QTest::newRow("FIFO") << "fifo";
+    QTest::newRow("socket") << "socket";
+    QTest::newRow("device") << "device";
+  }
+  void copyRefusesWhatIsNoRegularFile() {
+    QFETCH(QString, kind);
+    const QString source = driveC_ + "/ZelPos/TEMPDATA/A.DB";
+    if (kind == "fifo") QCOMPARE(::mkfifo(QFile::encodeName(source).constData(), 0600), 0);
+    if (kind == "device") QVERIFY(QFile::link("/dev/zero", source));
+    std::optional<UnixSocket> socket;
+    if (kind == "socket") socket.emplace(QFile::encodeName(source));
+    const bool copied = RunsWithin(10, [] {
+      return HostFiles().CopyFile("C:\\ZelPos\\TEMPDATA\\A.DB", "C:\\ZelPos\\TEMPDATA\\B.DB",
+                                  false);
+    });
+    QVERIFY(!copied);
+    QVERIFY(!QFileInfo::exists(driveC_ + "/ZelPos/TEMPDATA/B.DB"));
+    QVERIFY(leftovers("ZelPos/TEMPDATA").isEmpty());
+  }
+
+  // A sparse source is copied with its holes kept: the copy takes no more blocks than it.
+  void sparseSourceKeepsItsHoles() {
+    const QByteArray source = QFile::encodeName(driveC_ + "/ZelPos/TEMPDATA/A.DB");
+    const int fd = ::open(source.constData(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    QVERIFY(fd >= 0);
+    constexpr off_t kSize = off_t(1) << 30;  // 1 GiB, nearly all of it a hole
+    QCOMPARE(::pwrite(fd, "head", 4, 0), ssize_t(4));
+    QCOMPARE(::pwrite(fd, "middle", 6, kSize / 2), ssize_t(6));
+    QCOMPARE(::pwrite(fd, "tail", 4, kSize - 4), ssize_t(4));
+    ::close(fd);
+    struct stat sourceStat {};
+    QCOMPARE(::stat(source.constData(), &sourceStat), 0);
+    if (sourceStat.st_blocks * 512 >= kSize)
+      QSKIP("the temporary folder's file system keeps no holes");
+
+    QVERIFY(
+        HostFiles().CopyFile("C:\\ZelPos\\TEMPDATA\\A.DB", "C:\\ZelPos\\TEMPDATA\\B.DB", false));
+    const QByteArray target = QFile::encodeName(driveC_ + "/ZelPos/TEMPDATA/B.DB");
+    struct stat st {};
+    QCOMPARE(::stat(target.constData(), &st), 0);
+    QCOMPARE(st.st_size, kSize);
+    QVERIFY2(st.st_blocks <= sourceStat.st_blocks + 64,
+             qPrintable(
+                 QString("%1 blocks copied from %2").arg(st.st_blocks).arg(sourceStat.st_blocks)));
+    QFile copy(QFile::decodeName(target));
+    QVERIFY(copy.open(QIODevice::ReadOnly));
+    QCOMPARE(copy.read(4), QByteArray("head"));
+    QVERIFY(copy.seek(kSize / 2 - 2));
+    QCOMPARE(copy.read(10), QByteArray("\0\0middle\0\0", 10));
+    QVERIFY(copy.seek(kSize - 4));
+    QCOMPARE(copy.read(4), QByteArray("tail"));
+  }
+
+  // Before a copy the disk must hold the source's blocks plus 16 MiB; else the copy fails at
+  // once, leaves nothing behind and says why on standard error, naming the file and the sizes.
+  void copyNeedsRoom_data() {
+    QTest::addColumn<qint64>("freeBytes");
+    QTest::addColumn<bool>("copied");
+    QTest::newRow("room") << qint64(64) << true;
+    QTest::newRow("just the margin short") << qint64(16) << false;
+    QTest::newRow("nothing free") << qint64(0) << false;
+  }
+  void copyNeedsRoom() {
+    QFETCH(qint64, freeBytes);
+    QFETCH(bool, copied);
+    write("ZelPos/TEMPDATA/A.DB", QByteArray(1 << 20, 'd'));
+    write("ZelPos/TEMPDATA/B.DB", "old");
+    g_freeMiB = freeBytes;
+    zel::platform::HostFileSyscalls().statvfs = SmallDisk;
+    bool result = false;
+    const QString said = QString::fromLocal8Bit(zel::test::CaptureStderr([&] {
+      result =
+          HostFiles().CopyFile("C:\\ZelPos\\TEMPDATA\\A.DB", "C:\\ZelPos\\TEMPDATA\\B.DB", false);
+    }));
+    QCOMPARE(result, copied);
+    QCOMPARE(read("ZelPos/TEMPDATA/B.DB").size(), copied ? 1 << 20 : 3);
+    QVERIFY(leftovers("ZelPos/TEMPDATA").isEmpty());
+    if (copied) {
+      QVERIFY(said.isEmpty());
+    } else {
+      QVERIFY2(said.contains("cannot copy " + driveC_ + "/ZelPos/TEMPDATA/A.DB"), qPrintable(said));
+      QVERIFY2(said.contains(QString("%1 bytes free").arg(freeBytes << 20)), qPrintable(said));
+      QVERIFY2(said.contains("16777216 to spare"), qPrintable(said));
+    }
   }
 
   void appendSyncsAndTakesBackAFailedLine_data() {

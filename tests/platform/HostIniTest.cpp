@@ -8,6 +8,7 @@
 #include <QtTest>
 
 #include "platform/IniReader.h"
+#include "tests/support/StderrCapture.h"
 
 class HostIniTest : public QObject {
   Q_OBJECT
@@ -183,6 +184,45 @@ class HostIniTest : public QObject {
              std::string("<default>"));
     // A writer that turns up later still finds the FIFO there, unread.
     if (kind == "fifo") QVERIFY(QFileInfo(path).exists());
+  }
+
+  // Only the first 1 MiB of a file is read, and standard error says so once the file is larger;
+  // a key past that point is not found. A CR inside a value stays in the value (the log and
+  // the console escape it when they show it).
+  void readsAtMostOneMebibyte_data() {
+    QTest::addColumn<int>("padding");
+    QTest::addColumn<QString>("expectedEarly");
+    QTest::addColumn<QString>("expectedLate");
+    QTest::addColumn<bool>("told");
+    QTest::newRow("small") << 100 << "3;x\rZEL Util Start."
+                           << "late" << false;
+    QTest::newRow("exactly 1 MiB") << (1 << 20) - 64 << "3;x\rZEL Util Start."
+                                   << "late" << false;
+    QTest::newRow("larger") << (2 << 20) << "3;x\rZEL Util Start."
+                            << "<default>" << true;
+  }
+  void readsAtMostOneMebibyte() {
+    QFETCH(int, padding);
+    QFETCH(QString, expectedEarly);
+    QFETCH(QString, expectedLate);
+    QFETCH(bool, told);
+    QByteArray content = "[BackUpNu]\r\nCount=3;x\rZEL Util Start.\r\n;";
+    content += QByteArray(padding, 'p');
+    content += "\r\nLate=late\r\n";
+    if (padding < (1 << 20)) content.truncate(1 << 20);  // the row of exactly 1 MiB
+    if (!told) QVERIFY(content.size() <= (1 << 20));
+    writeIni(content);
+    std::string early, late;
+    const QByteArray said = zel::test::CaptureStderr([&] {
+      early = zel::platform::HostIni().ReadString("C:\\ZelPos\\Zelpos.ini", "BackUpNu", "Count",
+                                                  "<default>");
+      late = zel::platform::HostIni().ReadString("C:\\ZelPos\\Zelpos.ini", "BackUpNu", "Late",
+                                                 "<default>");
+    });
+    QCOMPARE(QString::fromStdString(early), expectedEarly);
+    QCOMPARE(QString::fromStdString(late), expectedLate);
+    QCOMPARE(said.contains("is larger than 1048576 bytes; only its first 1048576 are read"), told);
+    if (told) QVERIFY2(said.contains("/drive_c/ZelPos/Zelpos.ini"), said.constData());
   }
 };
 

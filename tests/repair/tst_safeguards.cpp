@@ -3,6 +3,8 @@
 // nothing, and what an interrupted run left behind is put right.
 #include <QDateTime>
 #include <QDir>
+#include <QDirIterator>
+#include <QTemporaryDir>
 
 #include "repair/Leftovers.h"
 #include "tests/step2/Station.h"
@@ -53,9 +55,11 @@ class SafeguardsTest : public QObject {
     QTest::addColumn<QString>("folder");
     QTest::addColumn<QString>("table");
     QTest::addColumn<QString>("lastLine");
-    QTest::newRow("kept") << "PERMDATA" << "STOCK"
+    QTest::newRow("kept") << "PERMDATA"
+                          << "STOCK"
                           << "Backup File Failed PERMDATA\\STOCK ....Failed";
-    QTest::newRow("transient") << "DISPDATA" << "DISPLAY"
+    QTest::newRow("transient") << "DISPDATA"
+                               << "DISPLAY"
                                << "New File Failed DISPDATA\\DISPLAY ....Failed";
   }
   void soundDataFileIsNeverReplaced() {
@@ -222,9 +226,11 @@ class SafeguardsTest : public QObject {
     QTest::addColumn<QString>("folder");
     QTest::addColumn<QString>("table");
     QTest::addColumn<QString>("lastLine");
-    QTest::newRow("restore") << "PERMDATA" << "STOCK"
+    QTest::newRow("restore") << "PERMDATA"
+                             << "STOCK"
                              << "Backup File Failed PERMDATA\\STOCK ....Failed";
-    QTest::newRow("new table") << "TEMPDATA" << "ATTLOG"
+    QTest::newRow("new table") << "TEMPDATA"
+                               << "ATTLOG"
                                << "New File Failed TEMPDATA\\ATTLOG ....Failed";
   }
   void tableInUseIsNotReplaced() {
@@ -263,10 +269,10 @@ class SafeguardsTest : public QObject {
     QTest::addColumn<QString>("expected");  // "removed", "put back" or "untouched"
     const QString live = "C:\\ZELPOS\\PERMDATA", damaged = kDamagedFolder + "PERMDATA";
     QTest::newRow("writer's new file") << live << ".STOCK.PX.zeltmp-a1B2c3" << false << "removed";
-    QTest::newRow("kept old file, replaced") << live << ".STOCK.PX.zelold-a1B2c3" << true
-                                             << "removed";
-    QTest::newRow("kept old file, only copy") << live << ".STOCK.PX.zelold-a1B2c3" << false
-                                              << "put back";
+    QTest::newRow("kept old file, replaced")
+        << live << ".STOCK.PX.zelold-a1B2c3" << true << "removed";
+    QTest::newRow("kept old file, only copy")
+        << live << ".STOCK.PX.zelold-a1B2c3" << false << "put back";
     QTest::newRow("scratch") << live << ".zelspill-a1B2c3" << false << "removed";
     QTest::newRow("copy on its way") << live << ".zelcopy-a1B2c3" << false << "removed";
     QTest::newRow("staged restore") << live << ".zelcopy-restore-STOCK.PX" << false << "removed";
@@ -274,8 +280,8 @@ class SafeguardsTest : public QObject {
     QTest::newRow("other hidden file") << live << ".STOCK.PX.bak" << false << "untouched";
     QTest::newRow("mark not at start") << live << "zeltmp-STOCK.PX" << false << "untouched";
     QTest::newRow("lock file") << live << "PARADOX.LCK" << false << "untouched";
-    QTest::newRow("in the backup tree") << "C:\\ShiftBackUp\\PERMDATA3" << ".zelcopy-a1B2c3"
-                                        << false << "untouched";
+    QTest::newRow("in the backup tree") << "C:\\ShiftBackUp\\PERMDATA3"
+                                        << ".zelcopy-a1B2c3" << false << "untouched";
   }
   void leftovers() {
     QFETCH(QString, folder);
@@ -303,14 +309,69 @@ class SafeguardsTest : public QObject {
       QCOMPARE(Station::Bytes(Station::Host(original)), QByteArray("new bytes"));
   }
 
+  // The clean-up never goes through a link: not in ZelUtil.Damaged's place, not into a linked
+  // folder below it, and a leftover name that is a link is neither removed through nor renamed.
+  // The decoy folder the links point at stays byte for byte as it was.
+  void leftoversNeverFollowLinks_data() {
+    QTest::addColumn<QString>("link");    // Windows path of the link
+    QTest::addColumn<QString>("target");  // "folder" or "file" in the decoy tree
+    QTest::newRow("ZelUtil.Damaged is a link") << "C:\\ZelPos\\ZelUtil.Damaged"
+                                               << "folder";
+    QTest::newRow("run folder is a link") << "C:\\ZelPos\\ZelUtil.Damaged\\20260101-000000"
+                                          << "folder";
+    QTest::newRow("temporary name is a link") << "C:\\ZelPos\\ZelUtil.Damaged\\.zelcopy-a1B2c3"
+                                              << "file";
+    QTest::newRow("kept name is a link in a data folder")
+        << "C:\\ZELPOS\\PERMDATA\\.STOCK.PX.zelold-a1B2c3"
+        << "file";
+  }
+  void leftoversNeverFollowLinks() {
+    QFETCH(QString, link);
+    QFETCH(QString, target);
+    Station s;
+    QTemporaryDir decoys;
+    const QString decoy = decoys.filePath("tree");
+    QVERIFY(QDir().mkpath(decoy + "/PERMDATA"));
+    for (const char* name : {".zelcopy-a1B2c3", ".STOCK.PX.zelold-a1B2c3", "PERMDATA/.zelspill-x",
+                             "PERMDATA/.STOCK.DB.zelold-a1B2c3"}) {
+      QFile f(decoy + "/" + QString::fromLatin1(name));
+      QVERIFY(f.open(QIODevice::WriteOnly));
+      f.write("decoy");
+    }
+    s.WriteFile("C:\\ZelPos\\ZelUtil.Damaged\\keep.txt", "mine");
+    const QString host = Station::Host(link.toStdString());
+    QVERIFY(QDir().mkpath(QFileInfo(host).path()));
+    QFile::remove(host);
+    QDir(host).removeRecursively();
+    QVERIFY(QFile::link(target == "folder" ? decoy : decoy + "/.STOCK.PX.zelold-a1B2c3", host));
+
+    zel::repair::ClearLeftovers();
+
+    QStringList left;
+    for (QDirIterator it(decoy, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
+         it.hasNext();) {
+      const QString file = it.next();
+      QCOMPARE(Station::Bytes(file), QByteArray("decoy"));
+      left << file;
+    }
+    QCOMPARE(left.size(), 4);
+    QVERIFY(QFileInfo(host).isSymLink());  // the link itself stays too
+    QVERIFY(!QFileInfo::exists(Station::Host("C:\\ZELPOS\\PERMDATA\\STOCK.PX")));
+  }
+
   void keptFileNames_data() {
     QTest::addColumn<QString>("name");
     QTest::addColumn<QString>("original");
-    QTest::newRow("index") << ".STOCK.PX.zelold-XyZ123" << "STOCK.PX";
-    QTest::newRow("dots in the name") << ".A.B.DB.zelold-XyZ123" << "A.B.DB";
-    QTest::newRow("no name") << "..zelold-XyZ123" << "";
-    QTest::newRow("no leading dot") << "STOCK.PX.zelold-XyZ123" << "";
-    QTest::newRow("temporary") << ".STOCK.PX.zeltmp-XyZ123" << "";
+    QTest::newRow("index") << ".STOCK.PX.zelold-XyZ123"
+                           << "STOCK.PX";
+    QTest::newRow("dots in the name") << ".A.B.DB.zelold-XyZ123"
+                                      << "A.B.DB";
+    QTest::newRow("no name") << "..zelold-XyZ123"
+                             << "";
+    QTest::newRow("no leading dot") << "STOCK.PX.zelold-XyZ123"
+                                    << "";
+    QTest::newRow("temporary") << ".STOCK.PX.zeltmp-XyZ123"
+                               << "";
   }
   void keptFileNames() {
     QFETCH(QString, name);

@@ -393,6 +393,59 @@ class ReportWriterTest : public QObject {
     QVERIFY(QFileInfo::exists(dir.filePath(all.last())));
   }
 
+  // Links: one in the folder's place is an error naming the folder; rotation never follows one
+  // (the folder's place or in it) and never removes anything through one.
+  void linksAreNeverFollowed_data() {
+    QTest::addColumn<bool>("folderIsLink");
+    QTest::newRow("link in the folder's place") << true;
+    QTest::newRow("links inside the folder") << false;
+  }
+  void linksAreNeverFollowed() {
+    QFETCH(bool, folderIsLink);
+    QTemporaryDir dir, decoys;
+    const std::time_t base = 1700000000;
+    // The decoy folder holds what rotation would remove: 3 old reports and a temporary file.
+    for (int i = 0; i < 3; ++i) {
+      const QString name = QString("20200101-00000%1.json").arg(i);
+      WriteText(decoys.filePath(name), "decoy");
+      SetModified(decoys.filePath(name), base - 1000 + i);
+    }
+    WriteText(decoys.filePath(".20200101-000000.json.zeltmp-Ab12Cd"), "decoy");
+    const QString folder = dir.filePath("ZelUtil.Reports");
+    if (folderIsLink) {
+      QVERIFY(QFile::link(decoys.path(), folder));
+      try {
+        zr::EnsureReportFolder(folder.toStdString());
+        QFAIL("a link in the folder's place was accepted");
+      } catch (const zr::ReportError& error) {
+        QVERIFY2(QString(error.what()).contains(folder), error.what());
+        QVERIFY2(QString(error.what()).contains("symbolic link"), error.what());
+      }
+      QCOMPARE(zr::KeepNewestReports(folder.toStdString(), 1), std::size_t(0));
+    } else {
+      zr::EnsureReportFolder(folder.toStdString());
+      for (int i = 0; i < 3; ++i) {
+        const QString name = QString("20200101-00000%1.json").arg(i);
+        QVERIFY(QFile::link(decoys.filePath(name), folder + "/" + name));
+      }
+      QVERIFY(QFile::link(decoys.filePath(".20200101-000000.json.zeltmp-Ab12Cd"),
+                          folder + "/.20200101-000000.json.zeltmp-Ab12Cd"));
+      QVERIFY(QFile::link(decoys.path(), folder + "/20200101-000009.json"));
+      WriteText(folder + "/20260101-000000.json", "{}");
+      WriteText(folder + "/20260101-000001.json", "{}");
+      SetModified(folder + "/20260101-000000.json", base);
+      SetModified(folder + "/20260101-000001.json", base + 1);
+      // Only the one real report beyond the newest goes; the links stay as they are.
+      QCOMPARE(zr::KeepNewestReports(folder.toStdString(), 1), std::size_t(1));
+      QVERIFY(!QFileInfo::exists(folder + "/20260101-000000.json"));
+      QCOMPARE(QDir(folder)
+                   .entryList(QDir::AllEntries | QDir::System | QDir::Hidden | QDir::NoDotAndDotDot)
+                   .size(),
+               6);
+    }
+    QCOMPARE(QDir(decoys.path()).entryList(QDir::Files | QDir::Hidden).size(), 4);
+  }
+
   void exitStatus_data() {
     QTest::addColumn<bool>("checkOnly");
     QTest::addColumn<bool>("errorEnded");

@@ -8,6 +8,7 @@
 #include <thread>
 
 #include "platform/DriveMapping.h"
+#include "platform/EscapeText.h"
 #include "report/Metrics.h"
 #include "run/MainScreen.h"
 #include "zel/Version.h"
@@ -154,27 +155,6 @@ std::vector<std::string> SurveyLines(const report::Step1Record& survey) {
 bool IsWindowsPath(const std::string& file) {
   return file.size() > 2 && std::isalpha(static_cast<unsigned char>(file[0])) && file[1] == ':' &&
          (file[2] == '\\' || file[2] == '/');
-}
-
-std::string EscapeText(const std::string& text) {
-  std::string out;
-  out.reserve(text.size());
-  for (const char c : text) {
-    const auto byte = static_cast<unsigned char>(c);
-    if (c == '\r')
-      out += "\\r";
-    else if (c == '\n')
-      out += "\\n";
-    else if (c == '\t')
-      out += "\\t";
-    else if (byte < 0x20 || byte == 0x7F) {
-      char hex[5];
-      std::snprintf(hex, sizeof hex, "\\x%02X", byte);
-      out += hex;
-    } else
-      out += c;
-  }
-  return out;
 }
 
 namespace {

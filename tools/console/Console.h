@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/EscapeText.h"
 #include "platform/MessageDialog.h"
 #include "platform/Platform.h"
 #include "platform/PowerOff.h"
@@ -67,9 +68,9 @@ std::vector<std::string> SurveyLines(const report::Step1Record& survey);
 // "C:\\..." or "c:/...": a path on a Windows drive, mapped under the Wine prefix.
 bool IsWindowsPath(const std::string& file);
 
-// A text on one line: CR and LF become \r and \n, a tab \t, any other control character \xHH,
-// so a name read from a file can never break a line or send the terminal a control sequence.
-std::string EscapeText(const std::string& text);
+// A text on one line (platform/EscapeText.h): a name read from a file can never break a line or
+// send the terminal a control sequence.
+using platform::EscapeText;
 
 // The console's window: "lst1: TEXT", "lst1: <cleared>", "lbl1: TEXT", "pb1: POSITION/MAXIMUM".
 // What only draws (repaints, the current line, flashing) prints nothing.

@@ -12,6 +12,7 @@
 #include "platform/posix/FileLockProbe.h"
 #include "tools/zelcheck/ExitStatus.h"
 #include "tools/zelcheck/JsonOutput.h"
+#include "tools/zelcheck/ShownText.h"
 #include "tools/zelcheck/TargetPaths.h"
 
 namespace fs = std::filesystem;
@@ -46,10 +47,12 @@ struct LockFile {
 };
 
 // A command line on one line: control characters (a newline in an argument) as spaces.
+// A command line's arguments are NUL-separated: spaces between them, every other control
+// character escaped.
 std::string OneLine(std::string text) {
   for (char& c : text)
-    if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f) c = ' ';
-  return text;
+    if (c == '\0') c = ' ';
+  return Shown(text);
 }
 
 std::string Joined(const std::string& folder, const std::string& name) {
@@ -66,14 +69,15 @@ int RunLocks(const Options& options) {
   const fs::path folder = HostPath(options.target);
   std::error_code ec;
   if (!fs::is_directory(folder, ec)) {
-    std::cerr << "zelcheck: cannot read " << folder.string() << ": "
+    std::cerr << "zelcheck: cannot read " << Shown(folder.string()) << ": "
               << (fs::exists(folder, ec) ? "not a folder" : "no such folder") << "\n";
     return kBadUse;
   }
   std::vector<LockFile> files;
   fs::directory_iterator it(folder, ec);
   if (ec) {
-    std::cerr << "zelcheck: cannot read " << folder.string() << ": " << ec.message() << "\n";
+    std::cerr << "zelcheck: cannot read " << Shown(folder.string()) << ": " << Shown(ec.message())
+              << "\n";
     return kBadUse;
   }
   for (const fs::directory_entry& entry : it) {
@@ -113,9 +117,9 @@ int RunLocks(const Options& options) {
     PrintJson(list);
     return kUsable;
   }
-  if (files.empty()) std::cout << "no lock files in " << options.target << "\n";
+  if (files.empty()) std::cout << "no lock files in " << Shown(options.target) << "\n";
   for (const LockFile& f : files) {
-    std::cout << f.path << ": " << f.size << (f.size == 1 ? " byte, " : " bytes, ");
+    std::cout << Shown(f.path) << ": " << f.size << (f.size == 1 ? " byte, " : " bytes, ");
     if (!f.held) {
       std::cout << "stale\n";
     } else if (!f.holder) {

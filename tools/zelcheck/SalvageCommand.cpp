@@ -9,6 +9,7 @@
 #include "platform/posix/WorkAsTillUser.h"
 #endif
 #include "tools/zelcheck/ExitStatus.h"
+#include "tools/zelcheck/ShownText.h"
 #include "tools/zelcheck/TargetPaths.h"
 
 namespace zel::zelcheck {
@@ -19,7 +20,7 @@ int RunSalvage(const Options& options) {
   const fs::path damaged = HostPath(options.target);
   std::string why;
   if (!ReadableFile(damaged, why)) {
-    std::cerr << "zelcheck: cannot read " << damaged.string() << ": " << why << "\n";
+    std::cerr << "zelcheck: cannot read " << Shown(damaged.string()) << ": " << Shown(why) << "\n";
     return kBadUse;
   }
   if (options.salvageTo.empty()) {
@@ -37,7 +38,8 @@ int RunSalvage(const Options& options) {
   if (!options.like.empty()) {
     salvage.like = HostPath(options.like);
     if (!ReadableFile(salvage.like, why)) {
-      std::cerr << "zelcheck: cannot read " << salvage.like.string() << ": " << why << "\n";
+      std::cerr << "zelcheck: cannot read " << Shown(salvage.like.string()) << ": " << Shown(why)
+                << "\n";
       return kBadUse;
     }
   }
@@ -51,7 +53,7 @@ int RunSalvage(const Options& options) {
   try {
     r = zel::engine::SalvageTable(damaged, newDb, salvage);
   } catch (const EngineError& e) {
-    std::cerr << "zelcheck: " << e.what() << "\n";
+    std::cerr << "zelcheck: " << Shown(e.what()) << "\n";
     const bool badUse = e.Code() == zel::engine::SalvageErrorCode::OutputExists ||
                         e.Code() == zel::engine::ErrorCode::WriteFailed ||
                         (!salvage.like.empty() && e.File() == salvage.like.string());
@@ -59,8 +61,8 @@ int RunSalvage(const Options& options) {
   }
 
   if (!r.headerReadable) {
-    std::cout << "header unreadable (" << r.headerProblem << "); structure taken from "
-              << salvage.like.string() << "\n";
+    std::cout << "header unreadable (" << Shown(r.headerProblem) << "); structure taken from "
+              << Shown(salvage.like.string()) << "\n";
   }
   std::cout << "recovered:          " << r.recovered << "\n"
             << "outside the chain:  " << r.outsideChain << "\n"
@@ -69,14 +71,15 @@ int RunSalvage(const Options& options) {
             << "unreadable blocks:  " << r.unreadableBlocks << " of " << r.blocksInFile << "\n";
   if (r.recovered == 0 && r.hadRecords) {
     std::cout << "no record could be read; nothing written"
-              << (r.outsideCsv.empty() ? "" : " but " + r.outsideCsv.string()) << "\n";
+              << (r.outsideCsv.empty() ? "" : " but " + Shown(r.outsideCsv.string())) << "\n";
     return kUnusable;
   }
-  if (r.tableWritten) std::cout << "table: " << r.table.string() << "\n";
+  if (r.tableWritten) std::cout << "table: " << Shown(r.table.string()) << "\n";
   if (!r.csvOnlyReason.empty())
-    std::cout << "table not written (" << r.csvOnlyReason << "); records in the CSV only\n";
-  std::cout << "csv:   " << r.csv.string() << "\n";
-  if (!r.outsideCsv.empty()) std::cout << "outside the chain: " << r.outsideCsv.string() << "\n";
+    std::cout << "table not written (" << Shown(r.csvOnlyReason) << "); records in the CSV only\n";
+  std::cout << "csv:   " << Shown(r.csv.string()) << "\n";
+  if (!r.outsideCsv.empty())
+    std::cout << "outside the chain: " << Shown(r.outsideCsv.string()) << "\n";
   return kUsable;
 }
 

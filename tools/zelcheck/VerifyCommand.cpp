@@ -8,6 +8,7 @@
 #include "engine/Verifier.h"
 #include "tools/zelcheck/ExitStatus.h"
 #include "tools/zelcheck/JsonOutput.h"
+#include "tools/zelcheck/ShownText.h"
 #include "tools/zelcheck/TargetPaths.h"
 
 namespace zel::zelcheck {
@@ -16,7 +17,7 @@ int RunVerify(const Options& options) {
   const std::filesystem::path path = HostPath(options.target);
   std::string why;
   if (!ReadableFile(path, why)) {
-    std::cerr << "zelcheck: cannot read " << path.string() << ": " << why << "\n";
+    std::cerr << "zelcheck: cannot read " << Shown(path.string()) << ": " << Shown(why) << "\n";
     return kBadUse;
   }
   std::vector<std::string> indexes = options.indexes;
@@ -38,8 +39,8 @@ int RunVerify(const Options& options) {
     if (options.json) {
       results.push_back(std::move(result));
     } else {
-      std::cout << (index.empty() ? std::string("primary") : "index " + index) << ": " << line
-                << "\n";
+      std::cout << (index.empty() ? std::string("primary") : "index " + index) << ": "
+                << Shown(line) << "\n";
     }
   }
   if (options.json)
