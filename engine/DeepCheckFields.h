@@ -1,8 +1,6 @@
 #pragma once
-// Whether each stored field value of a record decodes: dates, times and timestamps in range,
-// finite numbers, logical values in their three encodings, BCD digits, alpha text that ends in
-// zeros only, BCD values with the field's decimals, autoincrement values the header has
-// handed out.
+// Whether each stored field value of a record is one, by the rule salvage shares
+// (engine/FieldValues.h), and autoincrement values the header has handed out.
 #include <cstdint>
 #include <string>
 #include <vector>

@@ -289,6 +289,10 @@ class Salvager {
     keyed_ = h_.fileType == px::FileType::KeyedData;
     keyBytes_ = keyed_ ? h_.PrefixBytes(h_.primaryKeyFields) : 0;
     orderKnown_ = keyed_ && OrderKnown(h_);
+    for (int i = 0; keyed_ && i < h_.primaryKeyFields; ++i)
+      if (h_.fields[i].code == px::FieldCode::Alpha) alphaKeys_.push_back(&h_.fields[i]);
+    for (const px::Field& f : h_.fields)
+      if (f.code == px::FieldCode::AutoInc) autoIncs_.push_back(&f);
     report_.blocksInFile = layout_.blocks;
     meta_.assign(std::size_t{layout_.blocks} + 1, BlockMeta{});
     // The .MB beside the table bounds its BLOB pointers.
@@ -395,10 +399,24 @@ class Salvager {
 
   // ---- Records -------------------------------------------------------------------------------
 
-  // An all-blank record carries nothing and is what the unused tail of a block looks like.
-  bool Valid(const std::uint8_t* rec) const {
-    return !record::IsBlank(rec, layout_.recordSize) &&
+  // An all-blank record is what the unused tail of a block looks like, so outside the chain it
+  // carries nothing; a chain block's header counts its records, and there a record of blank
+  // values is one (Borland's fields/time.db holds one).
+  bool Valid(const std::uint8_t* rec, bool inChain) const {
+    return (inChain || !record::IsBlank(rec, layout_.recordSize)) &&
            salvage::RecordProblem(h_, rec, blobs_) == nullptr;
+  }
+  // A record's key as the written table will hold it: an alpha key field's bytes after its
+  // terminating zero are left-overs of an earlier value, not part of the key.
+  const std::uint8_t* KeyOf(const std::uint8_t* rec) {
+    if (alphaKeys_.empty()) return rec;
+    keyBuf_.assign(rec, rec + keyBytes_);
+    for (const px::Field* f : alphaKeys_) {
+      auto* p = keyBuf_.data() + f->offset;
+      if (auto* nul = static_cast<std::uint8_t*>(std::memchr(p, 0, f->bytes)))
+        std::memset(nul, 0, f->bytes - static_cast<std::size_t>(nul - p));
+    }
+    return keyBuf_.data();
   }
   const std::uint8_t* Key(std::int64_t entry) const {
     return keys_.data() + static_cast<std::size_t>(entry) * keyBytes_;
@@ -434,19 +452,24 @@ class Salvager {
       const std::uint8_t* recs = reader.Get(b, avail) + px::blk::HeaderSize;
       for (std::uint32_t i = 0; i < m.count; ++i) {
         const std::uint8_t* rec = recs + std::size_t{i} * layout_.recordSize;
-        if (!Valid(rec)) continue;
+        if (!Valid(rec, m.role == Role::Chain)) continue;
         ++m.valid;
+        for (const px::Field* f : autoIncs_) {
+          if (!record::IsBlank(rec + f->offset, 4))
+            highestAutoInc_ = std::max(highestAutoInc_, record::GetSortableLong(rec + f->offset));
+        }
         if (!keyed_) continue;
+        const std::uint8_t* key = KeyOf(rec);
         if (m.role == Role::Chain) {
-          if (haveLast && std::memcmp(lastKey.data(), rec, keyBytes_) >= 0) chainAscending_ = false;
-          std::memcpy(lastKey.data(), rec, keyBytes_);
+          if (haveLast && std::memcmp(lastKey.data(), key, keyBytes_) >= 0) chainAscending_ = false;
+          std::memcpy(lastKey.data(), key, keyBytes_);
           haveLast = true;
         }
         if (!keepKeys) continue;
         const auto entry = static_cast<std::int64_t>(ranks_.size());
-        if (m.lastEntry >= 0 && std::memcmp(Key(m.lastEntry), rec, keyBytes_) >= 0)
+        if (m.lastEntry >= 0 && std::memcmp(Key(m.lastEntry), key, keyBytes_) >= 0)
           m.unordered = true;
-        keys_.insert(keys_.end(), rec, rec + keyBytes_);
+        keys_.insert(keys_.end(), key, key + keyBytes_);
         ranks_.push_back((m.order << kSlotBits) | i);
         if (m.firstEntry < 0) m.firstEntry = entry;
         m.lastEntry = entry;
@@ -569,7 +592,7 @@ class Salvager {
       for (std::size_t i = 0; i < slots; ++i) {
         const std::uint8_t* rec = recs + i * layout_.recordSize;
         if (free && record::IsBlank(rec, layout_.recordSize)) continue;
-        if (!Valid(rec)) continue;
+        if (!Valid(rec, false)) continue;
         // Deleting shifts records left, so a freed block can repeat its last records.
         if (free &&
             !seen.insert(std::string_view(reinterpret_cast<const char*>(rec), layout_.recordSize))
@@ -611,7 +634,7 @@ class Salvager {
         const std::uint32_t rank = (m.order << kSlotBits) | slot_;
         ++slot_;
         // Blocks whose every record passed the checks before need no second look.
-        if (m.valid != m.count && !s_.Valid(rec)) {
+        if (m.valid != m.count && !s_.Valid(rec, m.role == Role::Chain)) {
           ++dropped_;
           continue;
         }
@@ -678,8 +701,14 @@ class Salvager {
           const std::uint8_t* rec = stream.Next();
           if (!rec) return std::nullopt;
           Record r(fields.size());
-          for (std::size_t i = 0; i < fields.size(); ++i)
+          for (std::size_t i = 0; i < fields.size(); ++i) {
             r[i] = record::Decode(fields[i], rec + h_.fields[i].offset);
+            // A blank autoincrement value is still to be handed out: above every value the
+            // table holds, so that none repeats (the CSV keeps it blank).
+            if (fields[i].type == FieldType::AutoInc &&
+                std::holds_alternative<std::monostate>(r[i]))
+              r[i] = ++highestAutoInc_;
+          }
           return r;
         });
         report_.tableWritten = true;
@@ -709,6 +738,10 @@ class Salvager {
   bool keyed_ = false;
   bool orderKnown_ = false;
   std::size_t keyBytes_ = 0;
+  std::vector<const px::Field*> alphaKeys_;
+  std::vector<const px::Field*> autoIncs_;
+  std::int64_t highestAutoInc_ = 0;  // of the records taken, for blank values to come after
+  std::vector<std::uint8_t> keyBuf_;
   salvage::BlobFileFacts blobs_;
   std::vector<BlockMeta> meta_;
   std::vector<std::uint32_t> chain_;
