@@ -96,14 +96,36 @@ bool Run(Problems& problems, const fs::path& file, Check check, std::string* fai
   return false;
 }
 
-void OpenChecks(const fs::path& dbFile, const std::vector<fs::path>& xFiles, Problems& problems) {
+// True when `xFile` is a secondary index the engine does not maintain: it is brought up to date
+// when next used, so its being out of date is no damage.
+bool Unmaintained(const fs::path& xFile) {
+  try {
+    const deep::ReadOnlyFile f(xFile);
+    px::Header h;
+    std::string why;
+    return deep::ReadHeader(f, h, why) && px::IsSecondaryData(h.fileType) &&
+           !px::IsMaintained(h.fileType);
+  } catch (const EngineError&) {
+    return false;
+  }
+}
+
+void OpenChecks(const fs::path& dbFile, const std::vector<fs::path>& xFiles, Problems& problems,
+                Problems& notes) {
   std::string failed;
   if (!Run(
           problems, dbFile, [&] { VerifyTable(dbFile, ""); }, &failed) &&
       failed != dbFile.string()) {
     Run(problems, dbFile, [&] { VerifyDataFile(dbFile); });
   }
-  for (const fs::path& x : xFiles) Run(problems, x, [&] { VerifySecondaryIndexFile(dbFile, x); });
+  for (const fs::path& x : xFiles) {
+    Problems found;
+    Run(found, x, [&] { VerifySecondaryIndexFile(dbFile, x); });
+    for (const DeepProblem& p : found.List()) {
+      const bool stale = p.code == ErrorCode::IndexOutOfDate && Unmaintained(x);
+      (stale ? notes : problems).Add(p.code, p.file, p.block, p.record, p.text);
+    }
+  }
 }
 
 // ---- The deep check's own -----------------------------------------------------------------------
@@ -140,16 +162,17 @@ TableFiles FilesOf(const fs::path& dbFile) {
 struct DeepState {
   Problems found;     // faults only the deep check looks for
   Problems fallback;  // faults the open check reports as well, kept for when it did not
+  Problems notes{kDeepCheckProblemLimit, DeepSeverity::Note};
   DeepCheckResult* result;
 };
 
-void CheckOtherHeaders(const TableFiles& files, Problems& problems) {
+void CheckOtherHeaders(const TableFiles& files, Problems& problems, Problems& notes) {
   for (const fs::path& p : files.blockFiles) {
     try {
       deep::ReadOnlyFile f(p);
       px::Header h;
       std::string why;
-      if (deep::ReadHeader(f, h, why)) deep::CheckHeaderFigures(f, h, problems);
+      if (deep::ReadHeader(f, h, why)) deep::CheckHeaderFigures(f, h, problems, notes);
     } catch (const EngineError&) {
       // Unreadable: the open check says so.
     }
@@ -173,11 +196,11 @@ void DeepChecks(const fs::path& dbFile, const TableFiles& files, const DeepCheck
     return;
   }
   if (h.Encrypted()) {
-    r.notes.push_back("the table is encrypted: its records were not checked");
+    s.notes.Add(db.Name(), "Not checked: the table is encrypted, its records were not read");
     return;
   }
-  deep::CheckHeaderFigures(db, h, s.found);
-  CheckOtherHeaders(files, s.found);
+  deep::CheckHeaderFigures(db, h, s.found, s.notes);
+  CheckOtherHeaders(files, s.found, s.notes);
 
   std::vector<const px::Field*> blobFields;
   for (const px::Field& f : h.fields)
@@ -190,7 +213,7 @@ void DeepChecks(const fs::path& dbFile, const TableFiles& files, const DeepCheck
       s.fallback.Add(e.Code(), files.mb->string(), 0, 0, e.Message());
     }
   } else if (!blobFields.empty()) {
-    r.notes.push_back("no .MB file: BLOB pointers were not checked");
+    s.notes.Add(db.Name(), "Not checked: no .MB file, BLOB pointers were not checked");
   }
 
   std::vector<std::unique_ptr<deep::SecondaryMatch>> matches;
@@ -199,7 +222,8 @@ void DeepChecks(const fs::path& dbFile, const TableFiles& files, const DeepCheck
     if (m) {
       matches.push_back(std::move(m));
     } else {
-      r.notes.push_back(x.filename().string() + ": entries not compared (" + why + ")");
+      s.notes.Add(x.string(),
+                  "Not checked: " + x.filename().string() + ": entries not compared (" + why + ")");
     }
   }
 
@@ -251,23 +275,25 @@ void DeepChecks(const fs::path& dbFile, const TableFiles& files, const DeepCheck
     complete = false;
     s.fallback.Add(ErrorCode::CorruptFile, db.Name(), scan.StopBlock(), 0,
                    deep::With(deep::kTextCorruptFile, scan.StopReason()));
-    r.notes.push_back("the data file's block chain is broken: records after block " +
-                      std::to_string(scan.StopBlock()) + " and the secondary index entries " +
-                      "were not checked");
+    s.notes.Add(db.Name(),
+                "Not checked: the data file's block chain is broken: records after "
+                "block " +
+                    std::to_string(scan.StopBlock()) +
+                    " and the secondary index entries were not checked");
   }
   entries.join();
   if (complete) {
     for (auto& m : matches) {
       if (s.found.Full()) break;
-      m->Compare(db, h, s.found, s.fallback, r.indexEntries);
+      m->Compare(db, h, s.found, s.notes, s.fallback, r.indexEntries);
     }
   }
   if (files.val && !s.found.Full()) {
     try {
       std::string skipped;
       if (!deep::CheckValStructure(*files.val, h, s.found, skipped)) {
-        r.notes.push_back(files.val->filename().string() + ": structure not checked (" + skipped +
-                          ")");
+        s.notes.Add(files.val->string(), "Not checked: " + files.val->filename().string() +
+                                             ": structure not checked (" + skipped + ")");
       }
     } catch (const EngineError& e) {
       s.fallback.Add(e.Code(), files.val->string(), 0, 0, e.Message());
@@ -285,15 +311,17 @@ DeepCheckResult DeepCheckTable(const fs::path& dbFile, const DeepCheckLimits& li
   // The open's checks and the deep check's own read the files independently: they run side by
   // side.
   Problems opened;
+  Problems openNotes(kDeepCheckProblemLimit, DeepSeverity::Note);
   std::exception_ptr openFailed;
   std::thread open([&] {
     try {
-      OpenChecks(dbFile, files.xFiles, opened);
+      OpenChecks(dbFile, files.xFiles, opened, openNotes);
     } catch (...) {
       openFailed = std::current_exception();
     }
   });
-  DeepState s{Problems(), Problems(), &result};
+  DeepState s{Problems(), Problems(), Problems(kDeepCheckProblemLimit, DeepSeverity::Note),
+              &result};
   std::exception_ptr deepFailed;
   try {
     DeepChecks(dbFile, files, limits, s);
@@ -315,6 +343,11 @@ DeepCheckResult DeepCheckTable(const fs::path& dbFile, const DeepCheckLimits& li
                         all.size() > kDeepCheckProblemLimit;
   if (all.size() > kDeepCheckProblemLimit) all.resize(kDeepCheckProblemLimit);
   result.problems = std::move(all);
+  // Notes: the open's first, then the deep check's own.
+  std::vector<DeepProblem> notes = openNotes.List();
+  notes.insert(notes.end(), s.notes.List().begin(), s.notes.List().end());
+  if (notes.size() > kDeepCheckProblemLimit) notes.resize(kDeepCheckProblemLimit);
+  result.notes = std::move(notes);
   return result;
 }
 
