@@ -164,20 +164,13 @@ std::string SecondaryMatch::Values(const std::uint8_t* bytes, bool entry) const 
 }
 
 void SecondaryMatch::SumEntries() {
+  entrySum_ = entrySum2_ = entryCount_ = entryCaseSum_ = 0;
+  unreadable_ = {};
   try {
     ReadOnlyFile xFile(xPath_);
     ChainScan scan(xFile, x_);
     ChainBlock b;
-    while (scan.Next(b)) {
-      for (std::uint32_t i = 0; i < b.count; ++i) {
-        const std::uint8_t* e = b.records + std::size_t{i} * x_.recordSize;
-        const std::uint64_t h = EntryHash(e);
-        entrySum_ += Spread1(h);
-        entrySum2_ += Spread2(h);
-        if (caseless_) entryCaseSum_ += Hash(e, true, knownFold_);
-      }
-      entryCount_ += b.count;
-    }
+    while (scan.Next(b)) AddEntries(b.records, b.count);
     if (scan.Stopped()) {
       unreadable_ = {ErrorCode::CorruptIndex, scan.StopBlock(),
                      With(kTextCorruptIndex, scan.StopReason())};

@@ -43,9 +43,25 @@ class SecondaryMatch {
     if (caseless_) recordCaseSum_ += Hash(record, false, knownFold_);
   }
 
-  // Reads every entry of the index file into the entries' side. Independent of the records'
-  // side, so it may run on another thread while the data file is read.
+  // Reads every entry of the index file into the entries' side, anew. Independent of the
+  // records' side, so it may run on another thread while the data file is read.
   void SumEntries();
+
+  // Adds `count` entries of a block of the index file (in chain order) to the entries' side, as
+  // another reader of the file hands them over.
+  void AddEntries(const std::uint8_t* entries, std::uint32_t count) {
+    for (std::uint32_t i = 0; i < count; ++i) {
+      const std::uint8_t* e = entries + std::size_t{i} * x_.recordSize;
+      const std::uint64_t h = EntryHash(e);
+      entrySum_ += Spread1(h);
+      entrySum2_ += Spread2(h);
+      if (caseless_) entryCaseSum_ += Hash(e, true, knownFold_);
+    }
+    entryCount_ += count;
+  }
+
+  // The first block of the index file's chain.
+  std::uint32_t FirstBlock() const { return x_.firstBlock; }
 
   // Compares both sides and on a difference finds the entries and records at fault. A fault
   // that kept the entries from being read goes to `fallback` (the open check reports it too).
