@@ -48,7 +48,7 @@ FieldChecker::FieldChecker(const px::Header& t) : lastAutoInc_(t.autoInc) {
 
 bool FieldChecker::Check(const std::uint8_t* rec, std::string& why) const {
   for (const Slot& s : slots_) {
-    if (values::Problem(*s.field, rec + s.offset)) {
+    if (!values::IsValue(*s.field, rec + s.offset)) {
       std::string detail;
       values::Problem(*s.field, rec + s.offset, &detail);
       why = Name(*s.field) + ": " + detail;
@@ -58,7 +58,7 @@ bool FieldChecker::Check(const std::uint8_t* rec, std::string& why) const {
   return true;
 }
 
-bool FieldChecker::AutoIncAbove(const std::uint8_t* rec, std::string& why) const {
+bool FieldChecker::AnyAutoIncAbove(const std::uint8_t* rec, std::string& why) const {
   for (const Slot& s : autoInc_) {
     const std::uint8_t* p = rec + s.offset;
     if (Blank(p, 4)) continue;

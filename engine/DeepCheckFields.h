@@ -19,9 +19,13 @@ class FieldChecker {
 
   // True when an autoincrement value of `record` is above the last value the header says it
   // handed out (the next new record would repeat it), with the field in `why`.
-  bool AutoIncAbove(const std::uint8_t* record, std::string& why) const;
+  bool AutoIncAbove(const std::uint8_t* record, std::string& why) const {
+    return !autoInc_.empty() && AnyAutoIncAbove(record, why);
+  }
 
  private:
+  bool AnyAutoIncAbove(const std::uint8_t* record, std::string& why) const;
+
   struct Slot {
     std::size_t offset;
     std::size_t bytes;

@@ -116,8 +116,9 @@ std::unique_ptr<SecondaryMatch> SecondaryMatch::Make(const std::filesystem::path
     const bool fold = m->caseless_ && i < indexedParts && p.field->code == px::FieldCode::Alpha;
     for (std::size_t at = 0; at < p.bytes; at += 8) {
       const std::size_t n = std::min<std::size_t>(8, p.bytes - at);
-      m->words_.push_back({p.recordOffset + at, p.entryOffset + at,
-                           n == 8 ? ~std::uint64_t{0} : (std::uint64_t{1} << (8 * n)) - 1, fold});
+      const std::uint64_t mask = n == 8 ? ~std::uint64_t{0} : (std::uint64_t{1} << (8 * n)) - 1;
+      m->recordWords_.push_back({static_cast<std::uint32_t>(p.recordOffset + at), fold, mask});
+      m->entryWords_.push_back({static_cast<std::uint32_t>(p.entryOffset + at), fold, mask});
     }
   }
   if (m->caseless_) {
@@ -135,22 +136,36 @@ std::unique_ptr<SecondaryMatch> SecondaryMatch::Make(const std::filesystem::path
   return m;
 }
 
-std::uint64_t SecondaryMatch::Hash(const std::uint8_t* bytes, bool entry,
-                                   const std::uint8_t* fold) const {
+namespace {
+
+// The hash of the words at `bytes`: two words per 64x64->128-bit multiply, folded, so one
+// multiply's latency per 16 bytes. With kFold, the words of case-insensitive fields are folded
+// through `fold` first.
+template <bool kFold, typename Word>
+std::uint64_t HashWords(const std::uint8_t* bytes, const std::vector<Word>& words,
+                        const std::uint8_t* fold) {
   static_assert(std::endian::native == std::endian::little, "the masks keep a word's first bytes");
   const auto load = [&](const Word& w) {
     std::uint64_t v;
-    std::memcpy(&v, bytes + (entry ? w.entryOffset : w.recordOffset), 8);
+    std::memcpy(&v, bytes + w.offset, 8);
     v &= w.mask;
-    return fold && w.fold ? FoldWord(v, fold) : v;
+    if constexpr (kFold) return w.fold ? FoldWord(v, fold) : v;
+    return v;
   };
-  // Two words per 64x64->128-bit multiply, folded: one multiply's latency per 16 bytes.
   std::uint64_t h = 0x243F6A8885A308D3ull;
-  const std::size_t n = words_.size();
+  const std::size_t n = words.size();
   std::size_t i = 0;
-  for (; i + 1 < n; i += 2) h = Mum(load(words_[i]) ^ kSecret0, load(words_[i + 1]) ^ h);
-  if (i < n) h = Mum(load(words_[i]) ^ kSecret1, h ^ kSecret2);
+  for (; i + 1 < n; i += 2) h = Mum(load(words[i]) ^ kSecret0, load(words[i + 1]) ^ h);
+  if (i < n) h = Mum(load(words[i]) ^ kSecret1, h ^ kSecret2);
   return Mum(h ^ kSecret3, n ^ kSecret0);
+}
+
+}  // namespace
+
+std::uint64_t SecondaryMatch::Hash(const std::uint8_t* bytes, bool entry,
+                                   const std::uint8_t* fold) const {
+  const std::vector<Word>& words = entry ? entryWords_ : recordWords_;
+  return fold ? HashWords<true>(bytes, words, fold) : HashWords<false>(bytes, words, nullptr);
 }
 
 std::string SecondaryMatch::Values(const std::uint8_t* bytes, bool entry) const {

@@ -81,13 +81,13 @@ class SecondaryMatch {
     std::size_t bytes;
     const px::Field* field;  // the table's field
   };
+  // A pair's bytes as whole words of a record or an entry: a part's last word is read whole
+  // and masked.
   struct Word {
-    std::size_t recordOffset;
-    std::size_t entryOffset;
+    std::uint32_t offset;
+    std::uint32_t fold;  // bytes of an indexed alpha field of a case-insensitive index
     std::uint64_t mask;
-    bool fold;  // bytes of an indexed alpha field of a case-insensitive index
   };
-  using FoldTable = std::uint8_t[256];
   struct Pair {
     std::uint64_t hash;
     std::uint32_t block;
@@ -126,7 +126,7 @@ class SecondaryMatch {
   std::uint64_t recordCaseSum_ = 0, entryCaseSum_ = 0;
   std::size_t batch_ = 1;
   std::vector<Part> parts_;
-  std::vector<Word> words_;
+  std::vector<Word> recordWords_, entryWords_;
   std::uint64_t recordSum_ = 0, recordSum2_ = 0, recordCount_ = 0;
   std::uint64_t entrySum_ = 0, entrySum2_ = 0, entryCount_ = 0;
   struct {

@@ -295,6 +295,8 @@ class Salvager {
       if (f.code == px::FieldCode::AutoInc) autoIncs_.push_back(&f);
     report_.blocksInFile = layout_.blocks;
     meta_.assign(std::size_t{layout_.blocks} + 1, BlockMeta{});
+    summaries_.assign(std::size_t{layout_.blocks} + 1, Summary{});
+    if (keyed_) blockKeys_.assign((std::size_t{layout_.blocks} + 1) * 2 * keyBytes_, 0);
     // The .MB beside the table bounds its BLOB pointers.
     for (const px::Field& f : h_.fields) {
       if (!px::IsBlobField(f.code)) continue;
@@ -337,8 +339,65 @@ class Salvager {
         const std::size_t claimed = static_cast<std::size_t>(add / rs) + 1;
         m.count = static_cast<std::uint16_t>(std::min(present, claimed));
         m.kind = m.count > 0 ? Kind::Data : Kind::Garbage;
+        if (m.kind == Kind::Data) Summarize(b, p + px::blk::HeaderSize);
       }
     }
+  }
+
+  // What the record checks need of a data block, taken while it is read by position, so that a
+  // table whose chain is intact is not read again for them: its records whose fields decode (in
+  // the chain, and outside it, where a blank record is no record), and for a keyed table the
+  // first and last of those keys and whether they ascend within the block.
+  struct Summary {
+    std::uint16_t validInChain = 0, validOutside = 0;
+    bool unordered = false;
+    std::int64_t highestAutoInc = 0;
+  };
+
+  void Summarize(std::uint32_t b, const std::uint8_t* recs) {
+    Summary& sum = summaries_[b];
+    std::uint8_t* first = keyed_ ? blockKeys_.data() + std::size_t{b} * 2 * keyBytes_ : nullptr;
+    std::uint8_t* last = keyed_ ? first + keyBytes_ : nullptr;
+    for (std::uint32_t i = 0; i < meta_[b].count; ++i) {
+      const std::uint8_t* rec = recs + std::size_t{i} * layout_.recordSize;
+      if (!Valid(rec, true)) continue;
+      if (!record::IsBlank(rec, layout_.recordSize)) ++sum.validOutside;
+      for (const px::Field* f : autoIncs_) {
+        if (!record::IsBlank(rec + f->offset, 4))
+          sum.highestAutoInc =
+              std::max(sum.highestAutoInc, record::GetSortableLong(rec + f->offset));
+      }
+      if (keyed_) {
+        const std::uint8_t* key = KeyOf(rec);
+        if (sum.validInChain == 0) {
+          std::memcpy(first, key, keyBytes_);
+        } else if (std::memcmp(last, key, keyBytes_) >= 0) {
+          sum.unordered = true;
+        }
+        std::memcpy(last, key, keyBytes_);
+      }
+      ++sum.validInChain;
+    }
+  }
+
+  // The record checks of an intact chain from the blocks' summaries: true when they settle them
+  // (a keyed chain's keys ascend), else the blocks are read again.
+  bool CheckIntactChain() {
+    const std::uint8_t* lastKey = nullptr;
+    for (std::uint32_t b : chain_) {
+      const Summary& sum = summaries_[b];
+      if (sum.validInChain == 0) continue;
+      if (keyed_) {
+        const std::uint8_t* first = blockKeys_.data() + std::size_t{b} * 2 * keyBytes_;
+        if (sum.unordered || (lastKey && std::memcmp(lastKey, first, keyBytes_) >= 0)) return false;
+        lastKey = first + keyBytes_;
+      }
+    }
+    for (std::uint32_t b : chain_) {
+      meta_[b].valid = summaries_[b].validInChain;
+      highestAutoInc_ = std::max(highestAutoInc_, summaries_[b].highestAutoInc);
+    }
+    return true;
   }
 
   // ---- The chain -----------------------------------------------------------------------------
@@ -426,14 +485,9 @@ class Salvager {
   // their keys and places (not the records).
   void CheckRecords() {
     // With the chain intact nothing joins it, so keys matter only if they fail to ascend along
-    // it: a first pass compares neighbours and keeps no keys.
-    const bool light = keyed_ && report_.chainIntact;
-    CheckBlocks(!light);
-    if (light && !chainAscending_) {
-      for (std::uint32_t b : order_) meta_[b].valid = 0;
-      chainAscending_ = true;
-      CheckBlocks(true);
-    }
+    // it, which the blocks' summaries tell without reading them again.
+    if (report_.chainIntact && CheckIntactChain()) return;
+    CheckBlocks(true);
   }
 
   void CheckBlocks(bool keepKeys) {
@@ -740,7 +794,9 @@ class Salvager {
   std::size_t keyBytes_ = 0;
   std::vector<const px::Field*> alphaKeys_;
   std::vector<const px::Field*> autoIncs_;
-  std::int64_t highestAutoInc_ = 0;  // of the records taken, for blank values to come after
+  std::vector<Summary> summaries_;       // by block number
+  std::vector<std::uint8_t> blockKeys_;  // keyed: each block's first and last valid key
+  std::int64_t highestAutoInc_ = 0;      // of the records taken, for blank values to come after
   std::vector<std::uint8_t> keyBuf_;
   salvage::BlobFileFacts blobs_;
   std::vector<BlockMeta> meta_;

@@ -280,6 +280,7 @@ void TestSalvage::undecodableFieldsAreDropped_data() {
     record::PutSortableDouble(reinterpret_cast<std::uint8_t*>(b.data()), v);
     return b;
   };
+  QCOMPARE(salvage::LastDay(), record::DateFromYmd(9999, 12, 31));
   // Dropped: bytes no value of the type has.
   QTest::newRow("date past 9999") << 2 << sortableLong(salvage::LastDay() + 1) << true
                                   << QByteArray();
