@@ -55,7 +55,11 @@ const char* FieldProblem(const px::Field& f, const std::uint8_t* rec, const Blob
 const char* RecordProblem(const px::Header& h, const std::uint8_t* rec,
                           const BlobFileFacts& blobs) {
   for (const px::Field& f : h.fields) {
-    if (const char* why = FieldProblem(f, rec, blobs)) return why;
+    if (px::IsBlobField(f.code)) {
+      if (const char* why = FieldProblem(f, rec, blobs)) return why;
+    } else if (!values::IsValue(f, rec + f.offset)) {
+      return values::Problem(f, rec + f.offset);
+    }
   }
   return nullptr;
 }

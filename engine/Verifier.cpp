@@ -1,6 +1,7 @@
 #include "engine/Verifier.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstring>
 #include <optional>
 #include <system_error>
@@ -140,6 +141,21 @@ class BlockSet {
 
 // ---- Key order ------------------------------------------------------------------------------
 
+// memcmp's order for the short keys of a table, eight bytes at a time without a call: called for
+// every record and entry of a walk.
+inline int CompareBytes(const std::uint8_t* a, const std::uint8_t* b, std::size_t n) {
+  static_assert(std::endian::native == std::endian::little, "words are swapped to compare");
+  for (; n >= 8; a += 8, b += 8, n -= 8) {
+    std::uint64_t x, y;
+    std::memcpy(&x, a, 8);
+    std::memcpy(&y, b, 8);
+    if (x != y) return __builtin_bswap64(x) < __builtin_bswap64(y) ? -1 : 1;
+  }
+  for (; n > 0; ++a, ++b, --n)
+    if (*a != *b) return *a < *b ? -1 : 1;
+  return 0;
+}
+
 // Compares keys field by field; descending fields reverse. Disabled when the collation of an
 // alpha field is not byte order (non-'ascii' sort orders, case-insensitive indexes): those
 // orders are not publicly known, so such keys are checked only against their index tree.
@@ -174,9 +190,9 @@ class KeyOrder {
   std::size_t Bytes() const { return bytes_; }
 
   int Compare(const std::uint8_t* a, const std::uint8_t* b) const {
-    if (simple_) return std::memcmp(a, b, bytes_);
+    if (simple_) return CompareBytes(a, b, bytes_);
     for (const Segment& s : segments_) {
-      int c = std::memcmp(a + s.offset, b + s.offset, s.length);
+      int c = CompareBytes(a + s.offset, b + s.offset, s.length);
       if (c != 0) return s.descending ? -c : c;
     }
     return 0;
