@@ -1,6 +1,7 @@
 #include "engine/Salvage.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstring>
 #include <numeric>
 #include <optional>
@@ -11,6 +12,7 @@
 
 #include "engine/CsvExport.h"
 #include "engine/EngineError.h"
+#include "engine/FieldValues.h"
 #include "engine/ParadoxFormat.h"
 #include "engine/PositionalFile.h"
 #include "engine/RecordEncoding.h"
@@ -161,6 +163,20 @@ class BlockReader {
   std::size_t bytes_ = 0;
 };
 
+// memcmp's order without a call, eight bytes at a time: keys are compared once per record.
+inline int KeyCompare(const std::uint8_t* a, const std::uint8_t* b, std::size_t n) {
+  static_assert(std::endian::native == std::endian::little, "words are swapped to compare");
+  for (; n >= 8; a += 8, b += 8, n -= 8) {
+    std::uint64_t x, y;
+    std::memcpy(&x, a, 8);
+    std::memcpy(&y, b, 8);
+    if (x != y) return __builtin_bswap64(x) < __builtin_bswap64(y) ? -1 : 1;
+  }
+  for (; n > 0; ++a, ++b, --n)
+    if (*a != *b) return *a < *b ? -1 : 1;
+  return 0;
+}
+
 enum class Kind : std::uint8_t { Garbage, Zero, Free, Data };
 enum class Role : std::uint8_t { None, Chain, Candidate, Joined, Outside, Unreadable };
 
@@ -291,8 +307,11 @@ class Salvager {
     orderKnown_ = keyed_ && OrderKnown(h_);
     for (int i = 0; keyed_ && i < h_.primaryKeyFields; ++i)
       if (h_.fields[i].code == px::FieldCode::Alpha) alphaKeys_.push_back(&h_.fields[i]);
-    for (const px::Field& f : h_.fields)
+    for (const px::Field& f : h_.fields) {
       if (f.code == px::FieldCode::AutoInc) autoIncs_.push_back(&f);
+      // The fields whose stored bytes can fail to be a value (salvage::RecordProblem's rule).
+      if (values::CanBeInvalid(f.code) || px::IsBlobField(f.code)) checked_.push_back(&f);
+    }
     report_.blocksInFile = layout_.blocks;
     meta_.assign(std::size_t{layout_.blocks} + 1, BlockMeta{});
     summaries_.assign(std::size_t{layout_.blocks} + 1, Summary{});
@@ -371,7 +390,7 @@ class Salvager {
         const std::uint8_t* key = KeyOf(rec);
         if (sum.validInChain == 0) {
           std::memcpy(first, key, keyBytes_);
-        } else if (std::memcmp(last, key, keyBytes_) >= 0) {
+        } else if (KeyCompare(last, key, keyBytes_) >= 0) {
           sum.unordered = true;
         }
         std::memcpy(last, key, keyBytes_);
@@ -462,8 +481,13 @@ class Salvager {
   // carries nothing; a chain block's header counts its records, and there a record of blank
   // values is one (Borland's fields/time.db holds one).
   bool Valid(const std::uint8_t* rec, bool inChain) const {
-    return (inChain || !record::IsBlank(rec, layout_.recordSize)) &&
-           salvage::RecordProblem(h_, rec, blobs_) == nullptr;
+    if (!inChain && record::IsBlank(rec, layout_.recordSize)) return false;
+    for (const px::Field* f : checked_) {
+      if (px::IsBlobField(f->code) ? salvage::FieldProblem(*f, rec, blobs_) != nullptr
+                                   : !values::IsValue(*f, rec + f->offset))
+        return false;
+    }
+    return true;
   }
   // A record's key as the written table will hold it: an alpha key field's bytes after its
   // terminating zero are left-overs of an earlier value, not part of the key.
@@ -794,6 +818,7 @@ class Salvager {
   std::size_t keyBytes_ = 0;
   std::vector<const px::Field*> alphaKeys_;
   std::vector<const px::Field*> autoIncs_;
+  std::vector<const px::Field*> checked_;
   std::vector<Summary> summaries_;       // by block number
   std::vector<std::uint8_t> blockKeys_;  // keyed: each block's first and last valid key
   std::int64_t highestAutoInc_ = 0;      // of the records taken, for blank values to come after
