@@ -1,8 +1,5 @@
 #include "engine/FieldValues.h"
 
-#include <cmath>
-#include <cstring>
-
 #include "engine/RecordEncoding.h"
 
 namespace zel::engine::values {
@@ -15,7 +12,9 @@ const char* Fail(const char* reason, std::string* detail, const std::string& tex
 
 }  // namespace
 
-std::int64_t LastDate() noexcept { return kLastDate; }
+std::int64_t LastDate() noexcept {
+  return kLastDate;
+}
 
 bool CanBeInvalid(std::uint8_t code) noexcept {
   switch (code) {

@@ -25,9 +25,9 @@ using px::Header;
 
 namespace {
 
-constexpr std::uint32_t kMaxBlocks = 65535;  // block numbers are 16-bit
+constexpr std::uint32_t kMaxBlocks = 65535;      // block numbers are 16-bit
 constexpr std::size_t kWindowBytes = 256 << 10;  // few page faults, stays in the L2 cache
-constexpr std::uint32_t kSlotBits = 16;  // a rank is (place in block order << 16) | slot
+constexpr std::uint32_t kSlotBits = 16;          // a rank is (place in block order << 16) | slot
 constexpr std::uint32_t kProbeBlocks = 512;
 
 std::string Lower(std::string s) {
