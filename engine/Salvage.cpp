@@ -247,14 +247,22 @@ class Salvager {
   SalvageReport Run() {
     CheckOutputs();
     ReadStructure();
-    ScanBlocks();
+    const bool once = WriteInFileOrder();
+    if (!once) {
+      ResetBlocks();
+      ScanBlocks();
+    }
     WalkChain();
     OrderBlocks();
     CheckRecords();
     ChooseCandidates();
     FindDuplicates();
     WriteOutside();
-    WriteTable();
+    if (once) {
+      CountUnreadableChainBlocks();
+    } else {
+      WriteTable();
+    }
     return report_;
   }
 
@@ -337,30 +345,196 @@ class Salvager {
 
   void ScanBlocks() {
     BlockReader reader(file_, layout_);
+    for (std::uint32_t b = 1; b <= layout_.blocks; ++b) ScanBlock(b, reader);
+  }
+
+  void ResetBlocks() {
+    meta_.assign(std::size_t{layout_.blocks} + 1, BlockMeta{});
+    summaries_.assign(std::size_t{layout_.blocks} + 1, Summary{});
+    highestAutoInc_ = 0;
+  }
+
+  // Reads block `b` by position into its meta data and summary; its records, when it holds
+  // any.
+  const std::uint8_t* ScanBlock(std::uint32_t b, BlockReader& reader) {
     const auto rs = static_cast<std::int32_t>(layout_.recordSize);
-    for (std::uint32_t b = 1; b <= layout_.blocks; ++b) {
-      std::size_t avail = 0;
-      const std::uint8_t* p = reader.Get(b, avail);
-      BlockMeta& m = meta_[b];
-      if (avail < px::blk::HeaderSize) continue;  // Garbage
-      m.next = px::Le16(p + px::blk::Next);
-      m.prev = px::Le16(p + px::blk::Prev);
-      const std::int32_t add = px::LeS16(p + px::blk::AddDataSize);
-      if (record::IsBlank(p, avail)) {
-        m.kind = Kind::Zero;
-      } else if (!PlausibleHeader(p, b, layout_)) {
-        m.kind = Kind::Garbage;
-      } else if (add == -rs) {
-        m.kind = Kind::Free;
-      } else {
-        // A block cut short by the end of the file keeps the records that are whole.
-        const std::size_t present = (avail - px::blk::HeaderSize) / layout_.recordSize;
-        const std::size_t claimed = static_cast<std::size_t>(add / rs) + 1;
-        m.count = static_cast<std::uint16_t>(std::min(present, claimed));
-        m.kind = m.count > 0 ? Kind::Data : Kind::Garbage;
-        if (m.kind == Kind::Data) Summarize(b, p + px::blk::HeaderSize);
+    std::size_t avail = 0;
+    const std::uint8_t* p = reader.Get(b, avail);
+    BlockMeta& m = meta_[b];
+    if (avail < px::blk::HeaderSize) return nullptr;  // Garbage
+    m.next = px::Le16(p + px::blk::Next);
+    m.prev = px::Le16(p + px::blk::Prev);
+    const std::int32_t add = px::LeS16(p + px::blk::AddDataSize);
+    if (record::IsBlank(p, avail)) {
+      m.kind = Kind::Zero;
+    } else if (!PlausibleHeader(p, b, layout_)) {
+      m.kind = Kind::Garbage;
+    } else if (add == -rs) {
+      m.kind = Kind::Free;
+    } else {
+      // A block cut short by the end of the file keeps the records that are whole.
+      const std::size_t present = (avail - px::blk::HeaderSize) / layout_.recordSize;
+      const std::size_t claimed = static_cast<std::size_t>(add / rs) + 1;
+      m.count = static_cast<std::uint16_t>(std::min(present, claimed));
+      m.kind = m.count > 0 ? Kind::Data : Kind::Garbage;
+      if (m.kind == Kind::Data) {
+        Summarize(b, p + px::blk::HeaderSize);
+        return p + px::blk::HeaderSize;
       }
     }
+    return nullptr;
+  }
+
+  // ---- One read, when the chain runs in file order -------------------------------------------
+
+  // A table's chain usually runs in file order (the writer and a rebuild make it so). Then the
+  // blocks are read by position once: each chain block's records go to the new table and the
+  // CSV as the read passes them. Anything else (a link backwards or beyond the file, a chain
+  // that does not reach its end or the header's count, keys that do not ascend, a blank
+  // autoincrement value, nothing readable) gives up: what was written is dropped unfinished,
+  // and the blocks are read again the general way.
+  struct NotInFileOrder {};
+
+  class FileOrderStream {
+   public:
+    FileOrderStream(Salvager& s, csv::RecordCsv* out)
+        : s_(s), out_(out), reader_(s.file_, s.layout_), lastKey_(s.keyBytes_) {
+      expect_ = s_.report_.headerReadable ? s_.h_.firstBlock : 1;
+    }
+
+    // The next record for the new table; null after the last; NotInFileOrder when the chain
+    // turns out not to run in file order.
+    const std::uint8_t* Next() {
+      for (;;) {
+        if (recs_ && slot_ < count_) {
+          const std::uint8_t* rec = recs_ + std::size_t{slot_++} * s_.layout_.recordSize;
+          // The block's summary tells whether each record needs a look of its own.
+          if (!allValid_ && !s_.Valid(rec, true)) {
+            ++dropped_;
+            continue;
+          }
+          for (const px::Field* f : s_.autoIncs_)
+            if (record::IsBlank(rec + f->offset, 4)) throw NotInFileOrder{};
+          if (out_) out_->Add(rec);
+          ++taken_;
+          return rec;
+        }
+        recs_ = nullptr;
+        if (b_ == s_.layout_.blocks) {
+          End();
+          return nullptr;
+        }
+        const std::uint32_t b = ++b_;
+        const std::uint8_t* recs = s_.ScanBlock(b, reader_);
+        if (b != expect_) continue;
+        const BlockMeta& m = s_.meta_[b];
+        if (m.kind != Kind::Data || m.prev != prev_) throw NotInFileOrder{};
+        prev_ = b;
+        expect_ = m.next;
+        if (expect_ != 0 && expect_ <= b) throw NotInFileOrder{};
+        chainRecords_ += m.count;
+        // Keys ascend within the block (its summary) and from the chain's last block to this.
+        const Summary& sum = s_.summaries_[b];
+        if (s_.keyed_ && sum.validInChain > 0) {
+          const std::uint8_t* first = s_.blockKeys_.data() + std::size_t{b} * 2 * s_.keyBytes_;
+          if (sum.unordered || (haveKey_ && KeyCompare(lastKey_.data(), first, s_.keyBytes_) >= 0))
+            throw NotInFileOrder{};
+          std::memcpy(lastKey_.data(), first + s_.keyBytes_, s_.keyBytes_);
+          haveKey_ = true;
+        }
+        allValid_ = sum.validInChain == m.count;
+        recs_ = recs;
+        count_ = m.count;
+        slot_ = 0;
+      }
+    }
+    std::uint64_t Taken() const { return taken_; }
+    std::uint64_t Dropped() const { return dropped_; }
+
+   private:
+    // The read is over: the chain must have ended, intact, with something to write.
+    void End() {
+      const bool intact =
+          s_.report_.headerReadable && expect_ == 0 && chainRecords_ >= s_.h_.numRecords;
+      if (!intact || taken_ == 0) throw NotInFileOrder{};
+    }
+
+    Salvager& s_;
+    csv::RecordCsv* out_;
+    BlockReader reader_;
+    std::vector<std::uint8_t> lastKey_;
+    bool haveKey_ = false;
+    std::uint32_t b_ = 0, expect_ = 0, prev_ = 0;
+    const std::uint8_t* recs_ = nullptr;
+    std::uint32_t count_ = 0, slot_ = 0;
+    bool allValid_ = false;
+    std::uint64_t chainRecords_ = 0, taken_ = 0, dropped_ = 0;
+  };
+
+  // Writes the new table (or, dry, only reads) in one read when the chain runs in file order;
+  // false, with nothing written, when it does not.
+  bool WriteInFileOrder() {
+    if (!report_.headerReadable) return false;
+    std::string why;
+    const std::optional<TableDef> def = WritableDefinition(h_, why);
+    try {
+      if (options_.dryRun) {
+        FileOrderStream stream(*this, nullptr);
+        while (stream.Next()) {
+        }
+        if (!def) report_.csvOnlyReason = why;
+        Took(stream);
+        return true;
+      }
+      const fs::path csvPath = SalvageCsvPath(newDb_);
+      csv::RecordCsv out(csvPath, h_, CodePage());
+      FileOrderStream stream(*this, &out);
+      if (def) {
+        const std::vector<FieldDef>& fields = def->fields;
+        bool started = false;
+        try {
+          CreateTable(newDb_, *def, [&]() -> std::optional<Record> {
+            started = true;
+            const std::uint8_t* rec = stream.Next();
+            if (!rec) return std::nullopt;
+            Record r(fields.size());
+            for (std::size_t i = 0; i < fields.size(); ++i)
+              r[i] = record::Decode(fields[i], rec + h_.fields[i].offset);
+            return r;
+          });
+        } catch (const EngineError& e) {
+          // A definition the writer refuses: the general way writes the CSV alone.
+          if (started || e.Code() != WriterErrorCode::InvalidDefinition) throw;
+          throw NotInFileOrder{};
+        }
+        report_.tableWritten = true;
+        report_.table = newDb_;
+      } else {
+        report_.csvOnlyReason = why;
+        while (stream.Next()) {
+        }
+      }
+      out.Commit();
+      report_.csv = csvPath;
+      Took(stream);
+      return true;
+    } catch (const NotInFileOrder&) {
+      report_.tableWritten = false;
+      report_.table.clear();
+      report_.csvOnlyReason.clear();
+      return false;
+    }
+  }
+
+  void Took(const FileOrderStream& stream) {
+    report_.recovered = stream.Taken();
+    report_.dropped = stream.Dropped();
+  }
+
+  // Chain blocks with nothing readable count as unreadable.
+  void CountUnreadableChainBlocks() {
+    for (std::uint32_t b : chain_)
+      if (meta_[b].valid == 0) ++report_.unreadableBlocks;
   }
 
   // What the record checks need of a data block, taken while it is read by position, so that a
@@ -743,9 +917,7 @@ class Salvager {
       if (r == Role::Chain || r == Role::Joined) expected += meta_[b].valid;
     }
     expected -= std::min<std::uint64_t>(expected, report_.duplicated);
-    // Chain blocks with nothing readable count as unreadable.
-    for (std::uint32_t b : chain_)
-      if (meta_[b].valid == 0) ++report_.unreadableBlocks;
+    CountUnreadableChainBlocks();
     if (expected == 0 && report_.hadRecords) {
       // Count what was dropped, write nothing: an empty table would pass for the salvage.
       for (std::uint32_t b : order_) {
