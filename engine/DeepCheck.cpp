@@ -96,16 +96,6 @@ bool Run(Problems& problems, const fs::path& file, Check check, std::string* fai
   return false;
 }
 
-void OpenChecks(const fs::path& dbFile, const std::vector<fs::path>& xFiles, Problems& problems) {
-  std::string failed;
-  if (!Run(
-          problems, dbFile, [&] { VerifyTable(dbFile, ""); }, &failed) &&
-      failed != dbFile.string()) {
-    Run(problems, dbFile, [&] { VerifyDataFile(dbFile); });
-  }
-  for (const fs::path& x : xFiles) Run(problems, x, [&] { VerifySecondaryIndexFile(dbFile, x); });
-}
-
 // ---- The deep check's own -----------------------------------------------------------------------
 
 struct TableFiles {
@@ -140,134 +130,264 @@ TableFiles FilesOf(const fs::path& dbFile) {
 struct DeepState {
   Problems found;     // faults only the deep check looks for
   Problems fallback;  // faults the open check reports as well, kept for when it did not
+  Problems notes{kDeepCheckProblemLimit, DeepSeverity::Note};
   DeepCheckResult* result;
 };
 
-void CheckOtherHeaders(const TableFiles& files, Problems& problems) {
+void CheckOtherHeaders(const TableFiles& files, Problems& problems, Problems& notes) {
   for (const fs::path& p : files.blockFiles) {
     try {
       deep::ReadOnlyFile f(p);
       px::Header h;
       std::string why;
-      if (deep::ReadHeader(f, h, why)) deep::CheckHeaderFigures(f, h, problems);
+      if (deep::ReadHeader(f, h, why)) deep::CheckHeaderFigures(f, h, problems, notes);
     } catch (const EngineError&) {
       // Unreadable: the open check says so.
     }
   }
 }
 
-void DeepChecks(const fs::path& dbFile, const TableFiles& files, const DeepCheckLimits& limits,
-                DeepState& s) {
-  DeepCheckResult& r = *s.result;
-  deep::ReadOnlyFile db(dbFile);
+// What the deep check reads besides the open's walk, set up before the files are read: the
+// table's header, its .MB and the comparison of each secondary index with the records.
+struct Plan {
+  std::unique_ptr<deep::ReadOnlyFile> db;
   px::Header h;
+  bool readRecords = false;  // a table's readable, unencrypted header
+  std::vector<const px::Field*> blobFields;
+  std::unique_ptr<deep::BlobFile> mb;
+  std::vector<std::unique_ptr<deep::SecondaryMatch>> matches;
+
+  deep::SecondaryMatch* MatchFor(const fs::path& x) const {
+    for (const auto& m : matches)
+      if (m->File() == x) return m.get();
+    return nullptr;
+  }
+};
+
+Plan Prepare(const fs::path& dbFile, const TableFiles& files, const DeepCheckLimits& limits,
+             DeepState& s) {
+  Plan plan;
+  plan.db = std::make_unique<deep::ReadOnlyFile>(dbFile);
+  const deep::ReadOnlyFile& db = *plan.db;
+  px::Header& h = plan.h;
   std::string why;
   if (!deep::ReadHeader(db, h, why)) {
     s.fallback.Add(ErrorCode::CorruptHeader, db.Name(), 0, 0,
                    deep::With(deep::kTextCorruptHeader, why));
-    return;
+    return plan;
   }
   if (h.fileType != px::FileType::KeyedData && h.fileType != px::FileType::UnkeyedData) {
     s.fallback.Add(ErrorCode::CorruptHeader, db.Name(), 0, 0,
                    deep::With(deep::kTextCorruptHeader, "not a table"));
-    return;
+    return plan;
   }
   if (h.Encrypted()) {
-    r.notes.push_back("the table is encrypted: its records were not checked");
-    return;
+    s.notes.Add(db.Name(), "Not checked: the table is encrypted, its records were not read");
+    return plan;
   }
-  deep::CheckHeaderFigures(db, h, s.found);
-  CheckOtherHeaders(files, s.found);
+  plan.readRecords = true;
+  deep::CheckHeaderFigures(db, h, s.found, s.notes);
+  CheckOtherHeaders(files, s.found, s.notes);
 
-  std::vector<const px::Field*> blobFields;
   for (const px::Field& f : h.fields)
-    if (px::IsBlobField(f.code)) blobFields.push_back(&f);
-  std::unique_ptr<deep::BlobFile> mb;
-  if (!blobFields.empty() && files.mb) {
+    if (px::IsBlobField(f.code)) plan.blobFields.push_back(&f);
+  if (!plan.blobFields.empty() && files.mb) {
     try {
-      mb = std::make_unique<deep::BlobFile>(*files.mb, s.found, s.fallback);
+      plan.mb = std::make_unique<deep::BlobFile>(*files.mb, s.found, s.fallback);
     } catch (const EngineError& e) {
       s.fallback.Add(e.Code(), files.mb->string(), 0, 0, e.Message());
     }
-  } else if (!blobFields.empty()) {
-    r.notes.push_back("no .MB file: BLOB pointers were not checked");
+  } else if (!plan.blobFields.empty()) {
+    s.notes.Add(db.Name(), "Not checked: no .MB file, BLOB pointers were not checked");
   }
 
-  std::vector<std::unique_ptr<deep::SecondaryMatch>> matches;
   for (const fs::path& x : files.xFiles) {
     auto m = deep::SecondaryMatch::Make(x, h, limits.pairsPerBatch, why);
     if (m) {
-      matches.push_back(std::move(m));
+      plan.matches.push_back(std::move(m));
     } else {
-      r.notes.push_back(x.filename().string() + ": entries not compared (" + why + ")");
+      s.notes.Add(x.string(),
+                  "Not checked: " + x.filename().string() + ": entries not compared (" + why + ")");
     }
   }
+  return plan;
+}
 
-  // The entries' side of each index is read on a thread of its own while the records are.
-  std::thread entries([&matches] {
-    for (auto& m : matches) m->SumEntries();
-  });
-  struct Join {
-    std::thread& t;
-    ~Join() {
-      if (t.joinable()) t.join();
-    }
-  } joinEntries{entries};
+// Where a walk along a chain got to: the blocks seen, the last one and its link. The verifier
+// may walk a chain again from its start (the data file alone after an index stopped it), so a
+// block seen before is passed over.
+class ChainPlace {
+ public:
+  explicit ChainPlace(std::uint32_t firstBlock) : next_(firstBlock) {}
+  // False for a block seen before.
+  bool Visit(std::uint32_t number, std::uint32_t next) {
+    std::uint64_t& word = seen_[number / 64];
+    const std::uint64_t bit = std::uint64_t{1} << (number % 64);
+    if (word & bit) return false;
+    word |= bit;
+    prev_ = number;
+    next_ = next;
+    return true;
+  }
+  bool Complete() const { return next_ == 0; }
+  std::uint32_t Prev() const { return prev_; }
+  std::uint32_t Next() const { return next_; }
+  const std::vector<std::uint64_t>& Seen() const { return seen_; }
 
-  const deep::FieldChecker fields(h);
-  deep::ChainScan scan(db, h);
-  deep::ChainBlock b;
-  bool complete = true;
-  while (scan.Next(b)) {
-    if (s.found.Full()) {
-      complete = false;
-      break;
+ private:
+  std::vector<std::uint64_t> seen_ = std::vector<std::uint64_t>(65536 / 64, 0);
+  std::uint32_t prev_ = 0, next_ = 0;
+};
+
+// The deep check's work on every record of the data file: field values, autoincrement values,
+// BLOB pointers and the records' side of each index comparison. Handed the blocks of the
+// verifier's walk, so that the file is read once; where the verifier stopped, the deep check's
+// own scan goes on from there.
+class RecordPass final : public ChainObserver {
+ public:
+  RecordPass(const Plan& plan, DeepState& s)
+      : plan_(plan), s_(s), fields_(plan.h), place_(plan.h.firstBlock) {}
+
+  void Block(std::uint32_t number, std::uint32_t next, std::uint32_t count,
+             const std::uint8_t* records) override {
+    if (!place_.Visit(number, next)) return;
+    if (full_ || s_.found.Full()) {
+      full_ = true;
+      return;
     }
-    for (std::uint32_t i = 0; i < b.count; ++i) {
-      const std::uint8_t* rec = b.records + std::size_t{i} * h.recordSize;
-      if (!fields.Check(rec, why)) {
-        s.found.Add(ErrorCode::CorruptFile, db.Name(), b.number, i + 1,
-                    deep::With(deep::kTextCorruptFile, why));
+    const px::Header& h = plan_.h;
+    const std::string& name = plan_.db->Name();
+    std::string why;
+    for (std::uint32_t i = 0; i < count; ++i) {
+      const std::uint8_t* rec = records + std::size_t{i} * h.recordSize;
+      if (!fields_.Check(rec, why)) {
+        s_.found.Add(ErrorCode::CorruptFile, name, number, i + 1,
+                     deep::With(deep::kTextCorruptFile, why));
       }
-      if (fields.AutoIncAbove(rec, why)) {
-        s.found.Add(ErrorCode::CorruptHeader, db.Name(), b.number, i + 1,
-                    deep::With(deep::kTextCorruptHeader, why));
+      if (fields_.AutoIncAbove(rec, why)) {
+        s_.found.Add(ErrorCode::CorruptHeader, name, number, i + 1,
+                     deep::With(deep::kTextCorruptHeader, why));
       }
-      if (mb) {
-        for (const px::Field* f : blobFields) {
+      if (plan_.mb) {
+        for (const px::Field* f : plan_.blobFields) {
           bool intoFile = false;
-          if (!mb->CheckPointer(rec + f->offset, f->bytes, why, intoFile)) {
-            s.found.Add(DeepErrorCode::BlobModified, db.Name(), b.number, i + 1,
-                        deep::With(deep::kTextBlobModified, "field \"" + f->name + "\": " + why));
+          if (!plan_.mb->CheckPointer(rec + f->offset, f->bytes, why, intoFile)) {
+            s_.found.Add(DeepErrorCode::BlobModified, name, number, i + 1,
+                         deep::With(deep::kTextBlobModified, "field \"" + f->name + "\": " + why));
           }
-          if (intoFile) ++r.blobPointers;
+          if (intoFile) ++s_.result->blobPointers;
         }
       }
-      for (auto& m : matches) m->AddRecord(rec);
+      for (const auto& m : plan_.matches) m->AddRecord(rec);
     }
-    r.records += b.count;
+    s_.result->records += count;
   }
-  if (scan.Stopped()) {
-    complete = false;
-    s.fallback.Add(ErrorCode::CorruptFile, db.Name(), scan.StopBlock(), 0,
-                   deep::With(deep::kTextCorruptFile, scan.StopReason()));
-    r.notes.push_back("the data file's block chain is broken: records after block " +
-                      std::to_string(scan.StopBlock()) + " and the secondary index entries " +
-                      "were not checked");
+
+  // Reads the rest of the chain where the verifier's walk stopped short of its end. True when
+  // every record was checked.
+  bool Finish() {
+    if (!place_.Complete() && !full_) {
+      deep::ChainScan scan(*plan_.db, plan_.h);
+      scan.StartAfter(place_.Prev(), place_.Next(), place_.Seen());
+      deep::ChainBlock b;
+      while (!full_ && scan.Next(b)) Block(b.number, scan.NextLink(), b.count, b.records);
+      if (scan.Stopped()) {
+        stopped_ = true;
+        s_.fallback.Add(ErrorCode::CorruptFile, plan_.db->Name(), scan.StopBlock(), 0,
+                        deep::With(deep::kTextCorruptFile, scan.StopReason()));
+        s_.notes.Add(plan_.db->Name(),
+                     "Not checked: the data file's block chain is broken: records after block " +
+                         std::to_string(scan.StopBlock()) +
+                         " and the secondary index entries were not checked");
+      }
+    }
+    return !full_ && !stopped_ && !s_.found.Full();
   }
-  entries.join();
-  if (complete) {
-    for (auto& m : matches) {
+
+ private:
+  const Plan& plan_;
+  DeepState& s_;
+  const deep::FieldChecker fields_;
+  ChainPlace place_;
+  bool full_ = false;
+  bool stopped_ = false;
+};
+
+// The entries' side of one index comparison, handed the blocks of the verifier's walk over the
+// .X.
+class EntryPass final : public ChainObserver {
+ public:
+  explicit EntryPass(deep::SecondaryMatch& match) : match_(match), place_(match.FirstBlock()) {}
+  void Block(std::uint32_t number, std::uint32_t next, std::uint32_t count,
+             const std::uint8_t* records) override {
+    if (place_.Visit(number, next)) match_.AddEntries(records, count);
+  }
+  // Reads the entries anew when the verifier's walk stopped short of the chain's end.
+  void Finish() {
+    if (!place_.Complete()) match_.SumEntries();
+  }
+
+ private:
+  deep::SecondaryMatch& match_;
+  ChainPlace place_;
+};
+
+// The open's checks of the table under its primary index, then of the data file alone when an
+// index or the BLOB or .VAL file stopped them before the data blocks; `pass` sees the blocks.
+void OpenChecksOfTable(const fs::path& dbFile, Problems& problems, ChainObserver* pass) {
+  std::string failed;
+  if (!Run(
+          problems, dbFile, [&] { VerifyTable(dbFile, "", pass); }, &failed) &&
+      failed != dbFile.string()) {
+    Run(problems, dbFile, [&] { VerifyDataFile(dbFile, pass); });
+  }
+}
+
+// True when `xFile` is a secondary index the engine does not maintain: it is brought up to date
+// when next used, so its being out of date is no damage.
+bool Unmaintained(const fs::path& xFile) {
+  try {
+    const deep::ReadOnlyFile f(xFile);
+    px::Header h;
+    std::string why;
+    return deep::ReadHeader(f, h, why) && px::IsSecondaryData(h.fileType) &&
+           !px::IsMaintained(h.fileType);
+  } catch (const EngineError&) {
+    return false;
+  }
+}
+
+// The open's checks of each secondary index, its entries summed on the way.
+void OpenChecksOfIndexes(const fs::path& dbFile, const std::vector<fs::path>& xFiles,
+                         const Plan& plan, Problems& problems, Problems& notes) {
+  for (const fs::path& x : xFiles) {
+    deep::SecondaryMatch* match = plan.MatchFor(x);
+    std::optional<EntryPass> entries;
+    if (match) entries.emplace(*match);
+    Problems found;
+    Run(found, x, [&] { VerifySecondaryIndexFile(dbFile, x, entries ? &*entries : nullptr); });
+    for (const DeepProblem& p : found.List()) {
+      const bool stale = p.code == ErrorCode::IndexOutOfDate && Unmaintained(x);
+      (stale ? notes : problems).Add(p.code, p.file, p.block, p.record, p.text);
+    }
+    if (entries) entries->Finish();
+  }
+}
+
+void FinalChecks(const TableFiles& files, const Plan& plan, bool recordsComplete, DeepState& s) {
+  DeepCheckResult& r = *s.result;
+  if (recordsComplete) {
+    for (const auto& m : plan.matches) {
       if (s.found.Full()) break;
-      m->Compare(db, h, s.found, s.fallback, r.indexEntries);
+      m->Compare(*plan.db, plan.h, s.found, s.notes, s.fallback, r.indexEntries);
     }
   }
   if (files.val && !s.found.Full()) {
     try {
       std::string skipped;
-      if (!deep::CheckValStructure(*files.val, h, s.found, skipped)) {
-        r.notes.push_back(files.val->filename().string() + ": structure not checked (" + skipped +
-                          ")");
+      if (!deep::CheckValStructure(*files.val, plan.h, s.found, skipped)) {
+        s.notes.Add(files.val->string(), "Not checked: " + files.val->filename().string() +
+                                             ": structure not checked (" + skipped + ")");
       }
     } catch (const EngineError& e) {
       s.fallback.Add(e.Code(), files.val->string(), 0, 0, e.Message());
@@ -281,40 +401,54 @@ DeepCheckResult DeepCheckTable(const fs::path& dbFile, const DeepCheckLimits& li
   { deep::ReadOnlyFile probe(dbFile); }  // unreadable at all: the caller's error, not a verdict
   DeepCheckResult result;
   const TableFiles files = FilesOf(dbFile);
+  DeepState s{Problems(), Problems(), Problems(kDeepCheckProblemLimit, DeepSeverity::Note),
+              &result};
+  const Plan plan = Prepare(dbFile, files, limits, s);
 
-  // The open's checks and the deep check's own read the files independently: they run side by
-  // side.
-  Problems opened;
-  std::exception_ptr openFailed;
-  std::thread open([&] {
+  // Each file is read once: the data file by the verifier's walk, whose blocks the deep check
+  // takes for its own checks, on this thread; the index files likewise on another.
+  Problems openedTable, openedIndexes;
+  Problems openNotes(kDeepCheckProblemLimit, DeepSeverity::Note);
+  std::exception_ptr indexesFailed;
+  std::thread indexes([&] {
     try {
-      OpenChecks(dbFile, files.xFiles, opened);
+      OpenChecksOfIndexes(dbFile, files.xFiles, plan, openedIndexes, openNotes);
     } catch (...) {
-      openFailed = std::current_exception();
+      indexesFailed = std::current_exception();
     }
   });
-  DeepState s{Problems(), Problems(), &result};
-  std::exception_ptr deepFailed;
+  std::exception_ptr tableFailed;
+  bool recordsComplete = false;
   try {
-    DeepChecks(dbFile, files, limits, s);
+    std::optional<RecordPass> pass;
+    if (plan.readRecords) pass.emplace(plan, s);
+    OpenChecksOfTable(dbFile, openedTable, pass ? &*pass : nullptr);
+    if (pass) recordsComplete = pass->Finish();
   } catch (...) {
-    deepFailed = std::current_exception();
+    tableFailed = std::current_exception();
   }
-  open.join();
-  if (openFailed) std::rethrow_exception(openFailed);
-  if (deepFailed) std::rethrow_exception(deepFailed);
+  indexes.join();
+  if (indexesFailed) std::rethrow_exception(indexesFailed);
+  if (tableFailed) std::rethrow_exception(tableFailed);
+  if (plan.readRecords) FinalChecks(files, plan, recordsComplete, s);
 
-  std::vector<DeepProblem> all = opened.List();
+  std::vector<DeepProblem> all = openedTable.List();
+  all.insert(all.end(), openedIndexes.List().begin(), openedIndexes.List().end());
   for (const DeepProblem& p : s.fallback.List()) {
     const bool told =
         std::any_of(all.begin(), all.end(), [&](const DeepProblem& q) { return q.file == p.file; });
     if (!told) all.push_back(p);
   }
   all.insert(all.end(), s.found.List().begin(), s.found.List().end());
-  result.limitReached = opened.Overflow() || s.found.Overflow() || s.found.Full() ||
-                        all.size() > kDeepCheckProblemLimit;
+  result.limitReached = openedTable.Overflow() || openedIndexes.Overflow() || s.found.Overflow() ||
+                        s.found.Full() || all.size() > kDeepCheckProblemLimit;
   if (all.size() > kDeepCheckProblemLimit) all.resize(kDeepCheckProblemLimit);
   result.problems = std::move(all);
+  // Notes: the open's first, then the deep check's own.
+  std::vector<DeepProblem> notes = openNotes.List();
+  notes.insert(notes.end(), s.notes.List().begin(), s.notes.List().end());
+  if (notes.size() > kDeepCheckProblemLimit) notes.resize(kDeepCheckProblemLimit);
+  result.notes = std::move(notes);
   return result;
 }
 

@@ -18,13 +18,20 @@ namespace DeepErrorCode {
 inline constexpr int BlobModified = 0x3302;  // "BLOB has been modified"
 }  // namespace DeepErrorCode
 
-// One fault: the engine's error code and text, and where it is.
+// Damage makes data or an index wrong (the table is damaged); a note is something the engine's
+// open accepts with no record or entry wrong (spare blocks, an unmaintained index, a part not
+// checked), listed after the damage and leaving the table clean.
+enum class DeepSeverity { Damage, Note };
+
+// One finding: the engine's error code and text (0 for a note that is no engine error), and
+// where it is.
 struct DeepProblem {
   int code = 0;
   std::string file;          // host path of the file concerned
   std::uint32_t block = 0;   // block of that file (1-based), 0 when not in a block
   std::uint32_t record = 0;  // record or entry in the block (1-based), 0 when not one record
   std::string text;          // "Corrupt file - other than header (...)"
+  DeepSeverity severity = DeepSeverity::Damage;
 
   // "FILE, block B, record R: TEXT" (the place as far as it is known).
   std::string Describe() const;
@@ -33,12 +40,14 @@ struct DeepProblem {
 inline constexpr std::size_t kDeepCheckProblemLimit = 20;
 
 struct DeepCheckResult {
-  std::vector<DeepProblem> problems;  // at most kDeepCheckProblemLimit, in the order found
+  std::vector<DeepProblem> problems;  // damage: at most kDeepCheckProblemLimit, in the order found
   bool limitReached = false;          // the check stopped at the limit; there may be more
   std::uint64_t records = 0;          // records whose fields were checked
   std::uint64_t blobPointers = 0;     // BLOB descriptors that point into the .MB
   std::uint64_t indexEntries = 0;     // secondary index entries compared with the records
-  std::vector<std::string> notes;     // what was not checked and why (no problem in itself)
+  // Notes, each with severity Note: what the open accepts and no record or entry is wrong for,
+  // and what was not checked and why. At most kDeepCheckProblemLimit.
+  std::vector<DeepProblem> notes;
 
   bool Clean() const { return problems.empty(); }
 };

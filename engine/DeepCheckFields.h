@@ -1,8 +1,6 @@
 #pragma once
-// Whether each stored field value of a record decodes: dates, times and timestamps in range,
-// finite numbers, logical values in their three encodings, BCD digits, alpha text that ends in
-// zeros only, BCD values with the field's decimals, autoincrement values the header has
-// handed out.
+// Whether each stored field value of a record is one, by the rule salvage shares
+// (engine/FieldValues.h), and autoincrement values the header has handed out.
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -21,9 +19,13 @@ class FieldChecker {
 
   // True when an autoincrement value of `record` is above the last value the header says it
   // handed out (the next new record would repeat it), with the field in `why`.
-  bool AutoIncAbove(const std::uint8_t* record, std::string& why) const;
+  bool AutoIncAbove(const std::uint8_t* record, std::string& why) const {
+    return !autoInc_.empty() && AnyAutoIncAbove(record, why);
+  }
 
  private:
+  bool AnyAutoIncAbove(const std::uint8_t* record, std::string& why) const;
+
   struct Slot {
     std::size_t offset;
     std::size_t bytes;

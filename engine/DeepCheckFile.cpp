@@ -33,6 +33,14 @@ ChainScan::ChainScan(const ReadOnlyFile& file, const px::Header& header)
   next_ = h_.firstBlock;
 }
 
+void ChainScan::StartAfter(std::uint32_t prev, std::uint32_t next,
+                           const std::vector<std::uint64_t>& seen) {
+  prev_ = prev;
+  next_ = next;
+  seen_ = seen;
+  seen_.resize(65536 / 64, 0);
+}
+
 bool ChainScan::Stop(std::uint32_t b, std::string why) {
   stop_ = std::move(why);
   stopBlock_ = b;

@@ -34,9 +34,15 @@ class ChainScan {
 
   ChainScan(const ReadOnlyFile& file, const px::Header& header);
 
+  // Goes on after block `prev`, whose link is `next`, with the blocks in `seen` (one bit per
+  // block number) taken as walked already: where another walk along the chain stopped.
+  void StartAfter(std::uint32_t prev, std::uint32_t next, const std::vector<std::uint64_t>& seen);
+
   // The next block; false at the end of the chain or at the first fault (Stopped() then says
   // why).
   bool Next(ChainBlock& block);
+  // The link of the block Next() handed out last (0 at the end of the chain).
+  std::uint32_t NextLink() const { return next_; }
   bool Stopped() const { return !stop_.empty(); }
   const std::string& StopReason() const { return stop_; }
   std::uint32_t StopBlock() const { return stopBlock_; }

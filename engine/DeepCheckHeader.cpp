@@ -35,7 +35,8 @@ std::uint8_t FirstVersionWith(std::uint8_t code) {
 
 }  // namespace
 
-void CheckHeaderFigures(const ReadOnlyFile& file, const px::Header& h, Problems& problems) {
+void CheckHeaderFigures(const ReadOnlyFile& file, const px::Header& h, Problems& problems,
+                        Problems& notes) {
   const std::string name = file.Name();
   const auto add = [&](const std::string& detail) {
     problems.Add(ErrorCode::CorruptHeader, name, 0, 0, With(kTextCorruptHeader, detail));
@@ -45,9 +46,13 @@ void CheckHeaderFigures(const ReadOnlyFile& file, const px::Header& h, Problems&
   const std::uint64_t end = h.headerSize + std::uint64_t{h.fileBlocks} * bs;
   // Files written by Paradox for DOS may end inside their last block; every record counted must
   // still be in the file, which the open checks.
+  // Blocks past the counted ones are an allocation detail (the file grew by whole units): the
+  // chain and the free list must stay within the counted blocks, which the open checks, so
+  // nothing refers to them.
   if (size > end) {
-    add("the file holds " + std::to_string((size - h.headerSize) / bs) +
-        " blocks and more, the header counts " + std::to_string(h.fileBlocks));
+    notes.Add(name, "the file holds " + std::to_string((size - h.headerSize) / bs) +
+                        " blocks and more, the header counts " + std::to_string(h.fileBlocks) +
+                        ": spare blocks past the counted ones, which nothing refers to");
   } else if (h.fileBlocks > 0 && size <= end - bs) {
     add("the header counts " + std::to_string(h.fileBlocks) + " blocks, the file holds " +
         std::to_string(size <= h.headerSize ? 0 : (size - h.headerSize) / bs) + " (" +

@@ -8,7 +8,9 @@
 
 namespace zel::engine::deep {
 
-// Adds each figure of `header` (read from `file`) that disagrees to `problems`.
-void CheckHeaderFigures(const ReadOnlyFile& file, const px::Header& header, Problems& problems);
+// Adds each figure of `header` (read from `file`) that disagrees to `problems`, and to `notes`
+// what is only an allocation detail (spare blocks past the counted ones).
+void CheckHeaderFigures(const ReadOnlyFile& file, const px::Header& header, Problems& problems,
+                        Problems& notes);
 
 }  // namespace zel::engine::deep

@@ -1,6 +1,6 @@
 #pragma once
-// The deep check's list of problems: kept in the order found, up to the limit, after which every
-// part of the check stops early.
+// The deep check's list of findings of one severity: kept in the order found, up to the limit,
+// after which every part of the check stops early (damage) or adds no more (notes).
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -11,7 +11,9 @@ namespace zel::engine::deep {
 
 class Problems {
  public:
-  explicit Problems(std::size_t limit = kDeepCheckProblemLimit) : limit_(limit) {}
+  explicit Problems(std::size_t limit = kDeepCheckProblemLimit,
+                    DeepSeverity severity = DeepSeverity::Damage)
+      : limit_(limit), severity_(severity) {}
 
   // Adds a problem; false once the list is full (the caller stops looking).
   bool Add(int code, const std::string& file, std::uint32_t block, std::uint32_t record,
@@ -20,7 +22,7 @@ class Problems {
       overflow_ = true;
       return false;
     }
-    list_.push_back(DeepProblem{code, file, block, record, text});
+    list_.push_back(DeepProblem{code, file, block, record, text, severity_});
     return !Full();
   }
   bool Full() const { return list_.size() >= limit_; }
@@ -31,9 +33,12 @@ class Problems {
     return false;
   }
   const std::vector<DeepProblem>& List() const { return list_; }
+  // Notes with no engine error behind them (what was not checked).
+  void Add(const std::string& file, const std::string& text) { Add(0, file, 0, 0, text); }
 
  private:
   std::size_t limit_;
+  DeepSeverity severity_;
   std::vector<DeepProblem> list_;
   bool overflow_ = false;
 };

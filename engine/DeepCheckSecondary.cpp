@@ -24,6 +24,30 @@ bool SameDescriptor(const px::Field& a, const px::Field& b) {
   return a.code == b.code && a.sizeByte == b.sizeByte;
 }
 
+struct Folds {
+  std::uint8_t none[256];
+  std::uint8_t ascii[256];    // a-z to A-Z: what Borland's engine does for the ascii sort order
+  std::uint8_t letters[256];  // also the letters of Windows-1252 and ISO 8859-1 (0xE0-0xFE)
+  Folds() {
+    for (int c = 0; c < 256; ++c) {
+      none[c] = ascii[c] = letters[c] = static_cast<std::uint8_t>(c);
+      if (c >= 'a' && c <= 'z') ascii[c] = letters[c] = static_cast<std::uint8_t>(c - 32);
+      if (c >= 0xE0 && c <= 0xFE && c != 0xF7) letters[c] = static_cast<std::uint8_t>(c - 32);
+    }
+  }
+};
+
+const Folds& FoldTables() {
+  static const Folds folds;
+  return folds;
+}
+
+std::uint64_t FoldWord(std::uint64_t v, const std::uint8_t* fold) {
+  std::uint64_t out = 0;
+  for (int i = 0; i < 64; i += 8) out |= std::uint64_t{fold[(v >> i) & 0xFF]} << i;
+  return out;
+}
+
 bool IsNamedIndexFile(const std::filesystem::path& xFile) {
   const std::string ext = xFile.extension().string();
   return ext.size() == 4 && (ext[2] == 'G' || ext[2] == 'g');
@@ -75,6 +99,7 @@ std::unique_ptr<SecondaryMatch> SecondaryMatch::Make(const std::filesystem::path
     const px::Field& f = db.fields[n - 1];
     m->parts_.push_back({f.offset, x.fields[i].offset, f.bytes, &f});
   }
+  const std::size_t indexedParts = m->parts_.size();
   for (int j = 0; j < k; ++j) {
     if (!SameDescriptor(x.fields[s + j], db.fields[j])) {
       why = "key field " + std::to_string(j + 1) + " does not match the table";
@@ -85,12 +110,22 @@ std::unique_ptr<SecondaryMatch> SecondaryMatch::Make(const std::filesystem::path
   }
   // The pairs' bytes as whole words: a part's last word is read whole and masked (the chain
   // scan's buffers have ChainScan::kSlack bytes to spare for it).
-  for (const Part& p : m->parts_) {
+  m->caseless_ = (x.indexFlags & px::kIndexFlagCaseInsensitive) != 0;
+  for (std::size_t i = 0; i < m->parts_.size(); ++i) {
+    const Part& p = m->parts_[i];
+    const bool fold = m->caseless_ && i < indexedParts && p.field->code == px::FieldCode::Alpha;
     for (std::size_t at = 0; at < p.bytes; at += 8) {
       const std::size_t n = std::min<std::size_t>(8, p.bytes - at);
-      m->words_.push_back({p.recordOffset + at, p.entryOffset + at,
-                           n == 8 ? ~std::uint64_t{0} : (std::uint64_t{1} << (8 * n)) - 1});
+      const std::uint64_t mask = n == 8 ? ~std::uint64_t{0} : (std::uint64_t{1} << (8 * n)) - 1;
+      m->recordWords_.push_back({static_cast<std::uint32_t>(p.recordOffset + at), fold, mask});
+      m->entryWords_.push_back({static_cast<std::uint32_t>(p.entryOffset + at), fold, mask});
     }
+  }
+  if (m->caseless_) {
+    const Folds& folds = FoldTables();
+    m->caseFold_ = folds.letters;
+    m->knownFold_ = db.sortOrder == px::kSortAscii ? folds.ascii : folds.none;
+    m->sortOrderName_ = db.sortOrderId.empty() ? "ascii" : db.sortOrderId;
   }
   m->maintained_ = px::IsMaintained(x.fileType);
   if (IsNamedIndexFile(xFile)) {
@@ -101,20 +136,36 @@ std::unique_ptr<SecondaryMatch> SecondaryMatch::Make(const std::filesystem::path
   return m;
 }
 
-std::uint64_t SecondaryMatch::Hash(const std::uint8_t* bytes, bool entry) const {
+namespace {
+
+// The hash of the words at `bytes`: two words per 64x64->128-bit multiply, folded, so one
+// multiply's latency per 16 bytes. With kFold, the words of case-insensitive fields are folded
+// through `fold` first.
+template <bool kFold, typename Word>
+std::uint64_t HashWords(const std::uint8_t* bytes, const std::vector<Word>& words,
+                        const std::uint8_t* fold) {
   static_assert(std::endian::native == std::endian::little, "the masks keep a word's first bytes");
   const auto load = [&](const Word& w) {
     std::uint64_t v;
-    std::memcpy(&v, bytes + (entry ? w.entryOffset : w.recordOffset), 8);
-    return v & w.mask;
+    std::memcpy(&v, bytes + w.offset, 8);
+    v &= w.mask;
+    if constexpr (kFold) return w.fold ? FoldWord(v, fold) : v;
+    return v;
   };
-  // Two words per 64x64->128-bit multiply, folded: one multiply's latency per 16 bytes.
   std::uint64_t h = 0x243F6A8885A308D3ull;
-  const std::size_t n = words_.size();
+  const std::size_t n = words.size();
   std::size_t i = 0;
-  for (; i + 1 < n; i += 2) h = Mum(load(words_[i]) ^ kSecret0, load(words_[i + 1]) ^ h);
-  if (i < n) h = Mum(load(words_[i]) ^ kSecret1, h ^ kSecret2);
+  for (; i + 1 < n; i += 2) h = Mum(load(words[i]) ^ kSecret0, load(words[i + 1]) ^ h);
+  if (i < n) h = Mum(load(words[i]) ^ kSecret1, h ^ kSecret2);
   return Mum(h ^ kSecret3, n ^ kSecret0);
+}
+
+}  // namespace
+
+std::uint64_t SecondaryMatch::Hash(const std::uint8_t* bytes, bool entry,
+                                   const std::uint8_t* fold) const {
+  const std::vector<Word>& words = entry ? entryWords_ : recordWords_;
+  return fold ? HashWords<true>(bytes, words, fold) : HashWords<false>(bytes, words, nullptr);
 }
 
 std::string SecondaryMatch::Values(const std::uint8_t* bytes, bool entry) const {
@@ -128,18 +179,13 @@ std::string SecondaryMatch::Values(const std::uint8_t* bytes, bool entry) const 
 }
 
 void SecondaryMatch::SumEntries() {
+  entrySum_ = entrySum2_ = entryCount_ = entryCaseSum_ = 0;
+  unreadable_ = {};
   try {
     ReadOnlyFile xFile(xPath_);
     ChainScan scan(xFile, x_);
     ChainBlock b;
-    while (scan.Next(b)) {
-      for (std::uint32_t i = 0; i < b.count; ++i) {
-        const std::uint64_t h = EntryHash(b.records + std::size_t{i} * x_.recordSize);
-        entrySum_ += Spread1(h);
-        entrySum2_ += Spread2(h);
-      }
-      entryCount_ += b.count;
-    }
+    while (scan.Next(b)) AddEntries(b.records, b.count);
     if (scan.Stopped()) {
       unreadable_ = {ErrorCode::CorruptIndex, scan.StopBlock(),
                      With(kTextCorruptIndex, scan.StopReason())};
@@ -151,18 +197,30 @@ void SecondaryMatch::SumEntries() {
   }
 }
 
+std::string SecondaryMatch::CaseNote() const {
+  return "index \"" + name_ + "\": entries differ from their records in letter case beyond " +
+         (knownFold_ == FoldTables().ascii ? std::string("the ASCII letters")
+                                           : std::string("anything")) +
+         " that sort order \"" + sortOrderName_ +
+         "\" is known to fold; compared without regard to letter case";
+}
+
 void SecondaryMatch::Compare(const ReadOnlyFile& dataFile, const px::Header& table,
-                             Problems& problems, Problems& fallback, std::uint64_t& entries) {
+                             Problems& problems, Problems& notes, Problems& fallback,
+                             std::uint64_t& entries) {
   entries += entryCount_;
   if (unreadable_.code != 0) {
     // The open check names the break; without the whole chain the entries cannot be compared.
     fallback.Add(unreadable_.code, xPath_.string(), unreadable_.block, 0, unreadable_.text);
     return;
   }
-  if (entryCount_ == recordCount_ && entrySum_ == recordSum_ && entrySum2_ == recordSum2_) return;
+  if (entryCount_ == recordCount_ && entrySum_ == recordSum_ && entrySum2_ == recordSum2_) {
+    if (caseless_ && entryCaseSum_ != recordCaseSum_) notes.Add(xPath_.string(), CaseNote());
+    return;
+  }
   try {
     const ReadOnlyFile xFile(xPath_);
-    Locate(dataFile, table, xFile, problems);
+    Locate(dataFile, table, xFile, maintained_ ? problems : notes);
   } catch (const EngineError& e) {
     fallback.Add(e.Code(), xPath_.string(), 0, 0, e.Message());
   }

@@ -1,6 +1,7 @@
 #include "engine/Salvage.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstring>
 #include <numeric>
 #include <optional>
@@ -11,6 +12,7 @@
 
 #include "engine/CsvExport.h"
 #include "engine/EngineError.h"
+#include "engine/FieldValues.h"
 #include "engine/ParadoxFormat.h"
 #include "engine/PositionalFile.h"
 #include "engine/RecordEncoding.h"
@@ -23,9 +25,9 @@ using px::Header;
 
 namespace {
 
-constexpr std::uint32_t kMaxBlocks = 65535;  // block numbers are 16-bit
-constexpr std::size_t kWindowBytes = 1 << 20;
-constexpr std::uint32_t kSlotBits = 16;  // a rank is (place in block order << 16) | slot
+constexpr std::uint32_t kMaxBlocks = 65535;      // block numbers are 16-bit
+constexpr std::size_t kWindowBytes = 256 << 10;  // few page faults, stays in the L2 cache
+constexpr std::uint32_t kSlotBits = 16;          // a rank is (place in block order << 16) | slot
 constexpr std::uint32_t kProbeBlocks = 512;
 
 std::string Lower(std::string s) {
@@ -128,7 +130,7 @@ Layout ProbeLayout(const SourceFile& file, const Header& tmpl) {
   return best;
 }
 
-// Blocks read through a window, so runs of neighbouring blocks cost one read per megabyte.
+// Blocks read through a window, so runs of neighbouring blocks cost one read per quarter MiB.
 class BlockReader {
  public:
   BlockReader(const SourceFile& file, const Layout& l)
@@ -160,6 +162,20 @@ class BlockReader {
   std::uint32_t count_ = 0;
   std::size_t bytes_ = 0;
 };
+
+// memcmp's order without a call, eight bytes at a time: keys are compared once per record.
+inline int KeyCompare(const std::uint8_t* a, const std::uint8_t* b, std::size_t n) {
+  static_assert(std::endian::native == std::endian::little, "words are swapped to compare");
+  for (; n >= 8; a += 8, b += 8, n -= 8) {
+    std::uint64_t x, y;
+    std::memcpy(&x, a, 8);
+    std::memcpy(&y, b, 8);
+    if (x != y) return __builtin_bswap64(x) < __builtin_bswap64(y) ? -1 : 1;
+  }
+  for (; n > 0; ++a, ++b, --n)
+    if (*a != *b) return *a < *b ? -1 : 1;
+  return 0;
+}
 
 enum class Kind : std::uint8_t { Garbage, Zero, Free, Data };
 enum class Role : std::uint8_t { None, Chain, Candidate, Joined, Outside, Unreadable };
@@ -231,14 +247,22 @@ class Salvager {
   SalvageReport Run() {
     CheckOutputs();
     ReadStructure();
-    ScanBlocks();
+    const bool once = WriteInFileOrder();
+    if (!once) {
+      ResetBlocks();
+      ScanBlocks();
+    }
     WalkChain();
     OrderBlocks();
     CheckRecords();
     ChooseCandidates();
     FindDuplicates();
     WriteOutside();
-    WriteTable();
+    if (once) {
+      CountUnreadableChainBlocks();
+    } else {
+      WriteTable();
+    }
     return report_;
   }
 
@@ -289,8 +313,17 @@ class Salvager {
     keyed_ = h_.fileType == px::FileType::KeyedData;
     keyBytes_ = keyed_ ? h_.PrefixBytes(h_.primaryKeyFields) : 0;
     orderKnown_ = keyed_ && OrderKnown(h_);
+    for (int i = 0; keyed_ && i < h_.primaryKeyFields; ++i)
+      if (h_.fields[i].code == px::FieldCode::Alpha) alphaKeys_.push_back(&h_.fields[i]);
+    for (const px::Field& f : h_.fields) {
+      if (f.code == px::FieldCode::AutoInc) autoIncs_.push_back(&f);
+      // The fields whose stored bytes can fail to be a value (salvage::RecordProblem's rule).
+      if (values::CanBeInvalid(f.code) || px::IsBlobField(f.code)) checked_.push_back(&f);
+    }
     report_.blocksInFile = layout_.blocks;
     meta_.assign(std::size_t{layout_.blocks} + 1, BlockMeta{});
+    summaries_.assign(std::size_t{layout_.blocks} + 1, Summary{});
+    if (keyed_) blockKeys_.assign((std::size_t{layout_.blocks} + 1) * 2 * keyBytes_, 0);
     // The .MB beside the table bounds its BLOB pointers.
     for (const px::Field& f : h_.fields) {
       if (!px::IsBlobField(f.code)) continue;
@@ -312,29 +345,252 @@ class Salvager {
 
   void ScanBlocks() {
     BlockReader reader(file_, layout_);
+    for (std::uint32_t b = 1; b <= layout_.blocks; ++b) ScanBlock(b, reader);
+  }
+
+  void ResetBlocks() {
+    meta_.assign(std::size_t{layout_.blocks} + 1, BlockMeta{});
+    summaries_.assign(std::size_t{layout_.blocks} + 1, Summary{});
+    highestAutoInc_ = 0;
+  }
+
+  // Reads block `b` by position into its meta data and summary; its records, when it holds
+  // any.
+  const std::uint8_t* ScanBlock(std::uint32_t b, BlockReader& reader) {
     const auto rs = static_cast<std::int32_t>(layout_.recordSize);
-    for (std::uint32_t b = 1; b <= layout_.blocks; ++b) {
-      std::size_t avail = 0;
-      const std::uint8_t* p = reader.Get(b, avail);
-      BlockMeta& m = meta_[b];
-      if (avail < px::blk::HeaderSize) continue;  // Garbage
-      m.next = px::Le16(p + px::blk::Next);
-      m.prev = px::Le16(p + px::blk::Prev);
-      const std::int32_t add = px::LeS16(p + px::blk::AddDataSize);
-      if (record::IsBlank(p, avail)) {
-        m.kind = Kind::Zero;
-      } else if (!PlausibleHeader(p, b, layout_)) {
-        m.kind = Kind::Garbage;
-      } else if (add == -rs) {
-        m.kind = Kind::Free;
-      } else {
-        // A block cut short by the end of the file keeps the records that are whole.
-        const std::size_t present = (avail - px::blk::HeaderSize) / layout_.recordSize;
-        const std::size_t claimed = static_cast<std::size_t>(add / rs) + 1;
-        m.count = static_cast<std::uint16_t>(std::min(present, claimed));
-        m.kind = m.count > 0 ? Kind::Data : Kind::Garbage;
+    std::size_t avail = 0;
+    const std::uint8_t* p = reader.Get(b, avail);
+    BlockMeta& m = meta_[b];
+    if (avail < px::blk::HeaderSize) return nullptr;  // Garbage
+    m.next = px::Le16(p + px::blk::Next);
+    m.prev = px::Le16(p + px::blk::Prev);
+    const std::int32_t add = px::LeS16(p + px::blk::AddDataSize);
+    if (record::IsBlank(p, avail)) {
+      m.kind = Kind::Zero;
+    } else if (!PlausibleHeader(p, b, layout_)) {
+      m.kind = Kind::Garbage;
+    } else if (add == -rs) {
+      m.kind = Kind::Free;
+    } else {
+      // A block cut short by the end of the file keeps the records that are whole.
+      const std::size_t present = (avail - px::blk::HeaderSize) / layout_.recordSize;
+      const std::size_t claimed = static_cast<std::size_t>(add / rs) + 1;
+      m.count = static_cast<std::uint16_t>(std::min(present, claimed));
+      m.kind = m.count > 0 ? Kind::Data : Kind::Garbage;
+      if (m.kind == Kind::Data) {
+        Summarize(b, p + px::blk::HeaderSize);
+        return p + px::blk::HeaderSize;
       }
     }
+    return nullptr;
+  }
+
+  // ---- One read, when the chain runs in file order -------------------------------------------
+
+  // A table's chain usually runs in file order (the writer and a rebuild make it so). Then the
+  // blocks are read by position once: each chain block's records go to the new table and the
+  // CSV as the read passes them. Anything else (a link backwards or beyond the file, a chain
+  // that does not reach its end or the header's count, keys that do not ascend, a blank
+  // autoincrement value, nothing readable) gives up: what was written is dropped unfinished,
+  // and the blocks are read again the general way.
+  struct NotInFileOrder {};
+
+  class FileOrderStream {
+   public:
+    FileOrderStream(Salvager& s, csv::RecordCsv* out)
+        : s_(s), out_(out), reader_(s.file_, s.layout_), lastKey_(s.keyBytes_) {
+      expect_ = s_.report_.headerReadable ? s_.h_.firstBlock : 1;
+    }
+
+    // The next record for the new table; null after the last; NotInFileOrder when the chain
+    // turns out not to run in file order.
+    const std::uint8_t* Next() {
+      for (;;) {
+        if (recs_ && slot_ < count_) {
+          const std::uint8_t* rec = recs_ + std::size_t{slot_++} * s_.layout_.recordSize;
+          // The block's summary tells whether each record needs a look of its own.
+          if (!allValid_ && !s_.Valid(rec, true)) {
+            ++dropped_;
+            continue;
+          }
+          for (const px::Field* f : s_.autoIncs_)
+            if (record::IsBlank(rec + f->offset, 4)) throw NotInFileOrder{};
+          if (out_) out_->Add(rec);
+          ++taken_;
+          return rec;
+        }
+        recs_ = nullptr;
+        if (b_ == s_.layout_.blocks) {
+          End();
+          return nullptr;
+        }
+        const std::uint32_t b = ++b_;
+        const std::uint8_t* recs = s_.ScanBlock(b, reader_);
+        if (b != expect_) continue;
+        const BlockMeta& m = s_.meta_[b];
+        if (m.kind != Kind::Data || m.prev != prev_) throw NotInFileOrder{};
+        prev_ = b;
+        expect_ = m.next;
+        if (expect_ != 0 && expect_ <= b) throw NotInFileOrder{};
+        chainRecords_ += m.count;
+        // Keys ascend within the block (its summary) and from the chain's last block to this.
+        const Summary& sum = s_.summaries_[b];
+        if (s_.keyed_ && sum.validInChain > 0) {
+          const std::uint8_t* first = s_.blockKeys_.data() + std::size_t{b} * 2 * s_.keyBytes_;
+          if (sum.unordered || (haveKey_ && KeyCompare(lastKey_.data(), first, s_.keyBytes_) >= 0))
+            throw NotInFileOrder{};
+          std::memcpy(lastKey_.data(), first + s_.keyBytes_, s_.keyBytes_);
+          haveKey_ = true;
+        }
+        allValid_ = sum.validInChain == m.count;
+        recs_ = recs;
+        count_ = m.count;
+        slot_ = 0;
+      }
+    }
+    std::uint64_t Taken() const { return taken_; }
+    std::uint64_t Dropped() const { return dropped_; }
+
+   private:
+    // The read is over: the chain must have ended, intact, with something to write.
+    void End() {
+      const bool intact =
+          s_.report_.headerReadable && expect_ == 0 && chainRecords_ >= s_.h_.numRecords;
+      if (!intact || taken_ == 0) throw NotInFileOrder{};
+    }
+
+    Salvager& s_;
+    csv::RecordCsv* out_;
+    BlockReader reader_;
+    std::vector<std::uint8_t> lastKey_;
+    bool haveKey_ = false;
+    std::uint32_t b_ = 0, expect_ = 0, prev_ = 0;
+    const std::uint8_t* recs_ = nullptr;
+    std::uint32_t count_ = 0, slot_ = 0;
+    bool allValid_ = false;
+    std::uint64_t chainRecords_ = 0, taken_ = 0, dropped_ = 0;
+  };
+
+  // Writes the new table (or, dry, only reads) in one read when the chain runs in file order;
+  // false, with nothing written, when it does not.
+  bool WriteInFileOrder() {
+    if (!report_.headerReadable) return false;
+    std::string why;
+    const std::optional<TableDef> def = WritableDefinition(h_, why);
+    try {
+      if (options_.dryRun) {
+        FileOrderStream stream(*this, nullptr);
+        while (stream.Next()) {
+        }
+        if (!def) report_.csvOnlyReason = why;
+        Took(stream);
+        return true;
+      }
+      const fs::path csvPath = SalvageCsvPath(newDb_);
+      csv::RecordCsv out(csvPath, h_, CodePage());
+      FileOrderStream stream(*this, &out);
+      if (def) {
+        const std::vector<FieldDef>& fields = def->fields;
+        bool started = false;
+        try {
+          CreateTable(newDb_, *def, [&]() -> std::optional<Record> {
+            started = true;
+            const std::uint8_t* rec = stream.Next();
+            if (!rec) return std::nullopt;
+            Record r(fields.size());
+            for (std::size_t i = 0; i < fields.size(); ++i)
+              r[i] = record::Decode(fields[i], rec + h_.fields[i].offset);
+            return r;
+          });
+        } catch (const EngineError& e) {
+          // A definition the writer refuses: the general way writes the CSV alone.
+          if (started || e.Code() != WriterErrorCode::InvalidDefinition) throw;
+          throw NotInFileOrder{};
+        }
+        report_.tableWritten = true;
+        report_.table = newDb_;
+      } else {
+        report_.csvOnlyReason = why;
+        while (stream.Next()) {
+        }
+      }
+      out.Commit();
+      report_.csv = csvPath;
+      Took(stream);
+      return true;
+    } catch (const NotInFileOrder&) {
+      report_.tableWritten = false;
+      report_.table.clear();
+      report_.csvOnlyReason.clear();
+      return false;
+    }
+  }
+
+  void Took(const FileOrderStream& stream) {
+    report_.recovered = stream.Taken();
+    report_.dropped = stream.Dropped();
+  }
+
+  // Chain blocks with nothing readable count as unreadable.
+  void CountUnreadableChainBlocks() {
+    for (std::uint32_t b : chain_)
+      if (meta_[b].valid == 0) ++report_.unreadableBlocks;
+  }
+
+  // What the record checks need of a data block, taken while it is read by position, so that a
+  // table whose chain is intact is not read again for them: its records whose fields decode (in
+  // the chain, and outside it, where a blank record is no record), and for a keyed table the
+  // first and last of those keys and whether they ascend within the block.
+  struct Summary {
+    std::uint16_t validInChain = 0, validOutside = 0;
+    bool unordered = false;
+    std::int64_t highestAutoInc = 0;
+  };
+
+  void Summarize(std::uint32_t b, const std::uint8_t* recs) {
+    Summary& sum = summaries_[b];
+    std::uint8_t* first = keyed_ ? blockKeys_.data() + std::size_t{b} * 2 * keyBytes_ : nullptr;
+    std::uint8_t* last = keyed_ ? first + keyBytes_ : nullptr;
+    for (std::uint32_t i = 0; i < meta_[b].count; ++i) {
+      const std::uint8_t* rec = recs + std::size_t{i} * layout_.recordSize;
+      if (!Valid(rec, true)) continue;
+      if (!record::IsBlank(rec, layout_.recordSize)) ++sum.validOutside;
+      for (const px::Field* f : autoIncs_) {
+        if (!record::IsBlank(rec + f->offset, 4))
+          sum.highestAutoInc =
+              std::max(sum.highestAutoInc, record::GetSortableLong(rec + f->offset));
+      }
+      if (keyed_) {
+        const std::uint8_t* key = KeyOf(rec);
+        if (sum.validInChain == 0) {
+          std::memcpy(first, key, keyBytes_);
+        } else if (KeyCompare(last, key, keyBytes_) >= 0) {
+          sum.unordered = true;
+        }
+        std::memcpy(last, key, keyBytes_);
+      }
+      ++sum.validInChain;
+    }
+  }
+
+  // The record checks of an intact chain from the blocks' summaries: true when they settle them
+  // (a keyed chain's keys ascend), else the blocks are read again.
+  bool CheckIntactChain() {
+    const std::uint8_t* lastKey = nullptr;
+    for (std::uint32_t b : chain_) {
+      const Summary& sum = summaries_[b];
+      if (sum.validInChain == 0) continue;
+      if (keyed_) {
+        const std::uint8_t* first = blockKeys_.data() + std::size_t{b} * 2 * keyBytes_;
+        if (sum.unordered || (lastKey && std::memcmp(lastKey, first, keyBytes_) >= 0)) return false;
+        lastKey = first + keyBytes_;
+      }
+    }
+    for (std::uint32_t b : chain_) {
+      meta_[b].valid = summaries_[b].validInChain;
+      highestAutoInc_ = std::max(highestAutoInc_, summaries_[b].highestAutoInc);
+    }
+    return true;
   }
 
   // ---- The chain -----------------------------------------------------------------------------
@@ -395,10 +651,29 @@ class Salvager {
 
   // ---- Records -------------------------------------------------------------------------------
 
-  // An all-blank record carries nothing and is what the unused tail of a block looks like.
-  bool Valid(const std::uint8_t* rec) const {
-    return !record::IsBlank(rec, layout_.recordSize) &&
-           salvage::RecordProblem(h_, rec, blobs_) == nullptr;
+  // An all-blank record is what the unused tail of a block looks like, so outside the chain it
+  // carries nothing; a chain block's header counts its records, and there a record of blank
+  // values is one (Borland's fields/time.db holds one).
+  bool Valid(const std::uint8_t* rec, bool inChain) const {
+    if (!inChain && record::IsBlank(rec, layout_.recordSize)) return false;
+    for (const px::Field* f : checked_) {
+      if (px::IsBlobField(f->code) ? salvage::FieldProblem(*f, rec, blobs_) != nullptr
+                                   : !values::IsValue(*f, rec + f->offset))
+        return false;
+    }
+    return true;
+  }
+  // A record's key as the written table will hold it: an alpha key field's bytes after its
+  // terminating zero are left-overs of an earlier value, not part of the key.
+  const std::uint8_t* KeyOf(const std::uint8_t* rec) {
+    if (alphaKeys_.empty()) return rec;
+    keyBuf_.assign(rec, rec + keyBytes_);
+    for (const px::Field* f : alphaKeys_) {
+      auto* p = keyBuf_.data() + f->offset;
+      if (auto* nul = static_cast<std::uint8_t*>(std::memchr(p, 0, f->bytes)))
+        std::memset(nul, 0, f->bytes - static_cast<std::size_t>(nul - p));
+    }
+    return keyBuf_.data();
   }
   const std::uint8_t* Key(std::int64_t entry) const {
     return keys_.data() + static_cast<std::size_t>(entry) * keyBytes_;
@@ -408,14 +683,9 @@ class Salvager {
   // their keys and places (not the records).
   void CheckRecords() {
     // With the chain intact nothing joins it, so keys matter only if they fail to ascend along
-    // it: a first pass compares neighbours and keeps no keys.
-    const bool light = keyed_ && report_.chainIntact;
-    CheckBlocks(!light);
-    if (light && !chainAscending_) {
-      for (std::uint32_t b : order_) meta_[b].valid = 0;
-      chainAscending_ = true;
-      CheckBlocks(true);
-    }
+    // it, which the blocks' summaries tell without reading them again.
+    if (report_.chainIntact && CheckIntactChain()) return;
+    CheckBlocks(true);
   }
 
   void CheckBlocks(bool keepKeys) {
@@ -434,19 +704,24 @@ class Salvager {
       const std::uint8_t* recs = reader.Get(b, avail) + px::blk::HeaderSize;
       for (std::uint32_t i = 0; i < m.count; ++i) {
         const std::uint8_t* rec = recs + std::size_t{i} * layout_.recordSize;
-        if (!Valid(rec)) continue;
+        if (!Valid(rec, m.role == Role::Chain)) continue;
         ++m.valid;
+        for (const px::Field* f : autoIncs_) {
+          if (!record::IsBlank(rec + f->offset, 4))
+            highestAutoInc_ = std::max(highestAutoInc_, record::GetSortableLong(rec + f->offset));
+        }
         if (!keyed_) continue;
+        const std::uint8_t* key = KeyOf(rec);
         if (m.role == Role::Chain) {
-          if (haveLast && std::memcmp(lastKey.data(), rec, keyBytes_) >= 0) chainAscending_ = false;
-          std::memcpy(lastKey.data(), rec, keyBytes_);
+          if (haveLast && std::memcmp(lastKey.data(), key, keyBytes_) >= 0) chainAscending_ = false;
+          std::memcpy(lastKey.data(), key, keyBytes_);
           haveLast = true;
         }
         if (!keepKeys) continue;
         const auto entry = static_cast<std::int64_t>(ranks_.size());
-        if (m.lastEntry >= 0 && std::memcmp(Key(m.lastEntry), rec, keyBytes_) >= 0)
+        if (m.lastEntry >= 0 && std::memcmp(Key(m.lastEntry), key, keyBytes_) >= 0)
           m.unordered = true;
-        keys_.insert(keys_.end(), rec, rec + keyBytes_);
+        keys_.insert(keys_.end(), key, key + keyBytes_);
         ranks_.push_back((m.order << kSlotBits) | i);
         if (m.firstEntry < 0) m.firstEntry = entry;
         m.lastEntry = entry;
@@ -569,7 +844,7 @@ class Salvager {
       for (std::size_t i = 0; i < slots; ++i) {
         const std::uint8_t* rec = recs + i * layout_.recordSize;
         if (free && record::IsBlank(rec, layout_.recordSize)) continue;
-        if (!Valid(rec)) continue;
+        if (!Valid(rec, false)) continue;
         // Deleting shifts records left, so a freed block can repeat its last records.
         if (free &&
             !seen.insert(std::string_view(reinterpret_cast<const char*>(rec), layout_.recordSize))
@@ -611,7 +886,7 @@ class Salvager {
         const std::uint32_t rank = (m.order << kSlotBits) | slot_;
         ++slot_;
         // Blocks whose every record passed the checks before need no second look.
-        if (m.valid != m.count && !s_.Valid(rec)) {
+        if (m.valid != m.count && !s_.Valid(rec, m.role == Role::Chain)) {
           ++dropped_;
           continue;
         }
@@ -642,9 +917,7 @@ class Salvager {
       if (r == Role::Chain || r == Role::Joined) expected += meta_[b].valid;
     }
     expected -= std::min<std::uint64_t>(expected, report_.duplicated);
-    // Chain blocks with nothing readable count as unreadable.
-    for (std::uint32_t b : chain_)
-      if (meta_[b].valid == 0) ++report_.unreadableBlocks;
+    CountUnreadableChainBlocks();
     if (expected == 0 && report_.hadRecords) {
       // Count what was dropped, write nothing: an empty table would pass for the salvage.
       for (std::uint32_t b : order_) {
@@ -678,8 +951,14 @@ class Salvager {
           const std::uint8_t* rec = stream.Next();
           if (!rec) return std::nullopt;
           Record r(fields.size());
-          for (std::size_t i = 0; i < fields.size(); ++i)
+          for (std::size_t i = 0; i < fields.size(); ++i) {
             r[i] = record::Decode(fields[i], rec + h_.fields[i].offset);
+            // A blank autoincrement value is still to be handed out: above every value the
+            // table holds, so that none repeats (the CSV keeps it blank).
+            if (fields[i].type == FieldType::AutoInc &&
+                std::holds_alternative<std::monostate>(r[i]))
+              r[i] = ++highestAutoInc_;
+          }
           return r;
         });
         report_.tableWritten = true;
@@ -709,6 +988,13 @@ class Salvager {
   bool keyed_ = false;
   bool orderKnown_ = false;
   std::size_t keyBytes_ = 0;
+  std::vector<const px::Field*> alphaKeys_;
+  std::vector<const px::Field*> autoIncs_;
+  std::vector<const px::Field*> checked_;
+  std::vector<Summary> summaries_;       // by block number
+  std::vector<std::uint8_t> blockKeys_;  // keyed: each block's first and last valid key
+  std::int64_t highestAutoInc_ = 0;      // of the records taken, for blank values to come after
+  std::vector<std::uint8_t> keyBuf_;
   salvage::BlobFileFacts blobs_;
   std::vector<BlockMeta> meta_;
   std::vector<std::uint32_t> chain_;

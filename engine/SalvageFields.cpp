@@ -3,64 +3,25 @@
 #include <cmath>
 #include <cstring>
 
+#include "engine/FieldValues.h"
 #include "engine/RecordEncoding.h"
 
 namespace zel::engine::salvage {
 namespace {
 
-constexpr std::int64_t kMsPerDay = 86400000;
 constexpr std::size_t kBlobBlock = 4096;
 constexpr std::uint8_t kBlobOwnBlock = 0xFF;
 constexpr std::uint8_t kBlobSlots = 64;
 
-bool Blank(const std::uint8_t* p, std::size_t n) {
-  return record::IsBlank(p, n);
-}
-
 }  // namespace
 
 std::int64_t LastDay() noexcept {
-  static const std::int64_t last = record::DateFromYmd(9999, 12, 31);
-  return last;
+  return values::LastDate();
 }
 
 const char* FieldProblem(const px::Field& f, const std::uint8_t* rec, const BlobFileFacts& blobs) {
   const std::uint8_t* p = rec + f.offset;
   switch (f.code) {
-    case px::FieldCode::Alpha: {
-      const void* nul = std::memchr(p, 0, f.bytes);
-      if (!nul) return nullptr;
-      const auto* z = static_cast<const std::uint8_t*>(nul);
-      return Blank(z, f.bytes - static_cast<std::size_t>(z - p)) ? nullptr : "text after its end";
-    }
-    case px::FieldCode::Date: {
-      if (Blank(p, 4)) return nullptr;
-      const std::int64_t d = record::GetSortableLong(p);
-      return d >= 1 && d <= LastDay() ? nullptr : "date out of range";
-    }
-    case px::FieldCode::Time: {
-      if (Blank(p, 4)) return nullptr;
-      const std::int64_t t = record::GetSortableLong(p);
-      return t >= 0 && t < kMsPerDay ? nullptr : "time out of range";
-    }
-    case px::FieldCode::AutoInc:
-      // The engine hands out values from 1; a blank or lower one was never written by it.
-      if (Blank(p, 4)) return "blank autoincrement value";
-      return record::GetSortableLong(p) >= 1 ? nullptr : "autoincrement value below 1";
-    case px::FieldCode::Logical:
-      return p[0] == 0 || p[0] == 0x80 || p[0] == 0x81 ? nullptr : "logical value not 0/0x80/0x81";
-    case px::FieldCode::Number:
-    case px::FieldCode::Currency: {
-      if (Blank(p, 8)) return nullptr;
-      return std::isfinite(record::GetSortableDouble(p)) ? nullptr : "number not finite";
-    }
-    case px::FieldCode::Timestamp: {
-      if (Blank(p, 8)) return nullptr;
-      const double ms = record::GetSortableDouble(p);
-      if (!std::isfinite(ms)) return "timestamp not finite";
-      const double end = static_cast<double>(LastDay() + 1) * static_cast<double>(kMsPerDay);
-      return ms >= static_cast<double>(kMsPerDay) && ms < end ? nullptr : "timestamp out of range";
-    }
     case px::FieldCode::Memo:
     case px::FieldCode::Blob:
     case px::FieldCode::FormattedMemo:
@@ -85,14 +46,20 @@ const char* FieldProblem(const px::Field& f, const std::uint8_t* rec, const Blob
       return nullptr;
     }
     default:
-      return nullptr;  // Short, Long, BCD and Bytes take any bytes
+      // The rule the deep check holds values to; Alpha, Short, Long, Autoincrement and Bytes
+      // take any bytes.
+      return values::Problem(f, p);
   }
 }
 
 const char* RecordProblem(const px::Header& h, const std::uint8_t* rec,
                           const BlobFileFacts& blobs) {
   for (const px::Field& f : h.fields) {
-    if (const char* why = FieldProblem(f, rec, blobs)) return why;
+    if (px::IsBlobField(f.code)) {
+      if (const char* why = FieldProblem(f, rec, blobs)) return why;
+    } else if (!values::IsValue(f, rec + f.offset)) {
+      return values::Problem(f, rec + f.offset);
+    }
   }
   return nullptr;
 }

@@ -7,7 +7,8 @@
 
 namespace zel::engine::salvage {
 
-// The last day a Date field can hold (31 December 9999); day 1 is 1 January 0001.
+// The last day a Date field can hold (31 December 9999; day 1 is 1 January 0001); as many days
+// before day 1 are dates too.
 std::int64_t LastDay() noexcept;
 
 // Bytes of the .MB beside the table, or 0 when there is none (BLOB pointers are then checked
@@ -16,10 +17,8 @@ struct BlobFileFacts {
   std::uint64_t size = 0;
 };
 
-// Why field `f` of record `rec` cannot be right, or nullptr when it decodes. Checks: dates
-// within 0001-01-01..9999-12-31, times within a day, timestamps within the dates, logical values
-// blank/false/true, finite numbers, alpha bytes after the first zero all zero, autoincrement
-// values of at least 1, and BLOB pointers that fit the .MB.
+// Why field `f` of record `rec` cannot be right, or nullptr when it decodes: the value rule the
+// deep check shares (engine/FieldValues.h), and BLOB pointers that fit the .MB.
 const char* FieldProblem(const px::Field& f, const std::uint8_t* rec, const BlobFileFacts& blobs);
 
 // The first field problem of a record, or nullptr.

@@ -9,22 +9,38 @@
 
 namespace zel::engine {
 
+// Sees each block of a data file's chain (.DB, or a secondary index's .X) as the verifier walks
+// it, after the block passed its checks: for a caller that reads the records as well, so that
+// the file is read once. `records` holds `count` records and stays readable for 8 bytes past
+// them; `next` is the block's link to the next one (0 at the end of the chain). The verifier may
+// stop at a fault after any block, and may walk a chain again from its start.
+class ChainObserver {
+ public:
+  virtual ~ChainObserver() = default;
+  virtual void Block(std::uint32_t number, std::uint32_t next, std::uint32_t count,
+                     const std::uint8_t* records) = 0;
+};
+
 // Raises EngineError when the table at `dbFile` (the .DB host path) or the index named
-// `indexName` (empty: the primary index) is unusable; returns when both are usable.
-void VerifyTable(const std::filesystem::path& dbFile, const std::string& indexName);
+// `indexName` (empty: the primary index) is unusable; returns when both are usable. With
+// `dataBlocks`, the blocks of the .DB's chain are shown to it as they are walked.
+void VerifyTable(const std::filesystem::path& dbFile, const std::string& indexName,
+                 ChainObserver* dataBlocks = nullptr);
 
 // Raises EngineError when the data file alone is unusable: missing, a damaged header, a broken
 // block chain or free list, or (where the collation is known) keys out of order. Indexes, BLOB
 // and validity files are not looked at, so a table that fails only on them passes: a repair
 // uses this to tell a table whose records are still sound from one that must be replaced.
-void VerifyDataFile(const std::filesystem::path& dbFile);
+void VerifyDataFile(const std::filesystem::path& dbFile, ChainObserver* dataBlocks = nullptr);
 
 // Raises EngineError when the secondary index in `xFile` (an .Xnn or .XGn beside `dbFile`) and
 // its tree are unusable, with the checks VerifyTable makes of a secondary index, but without
 // walking the data file and the primary index again: for callers that verified the table under
 // its primary index already and go through all of its indexes.
+// With `entryBlocks`, the blocks of the .X's chain are shown to it as they are walked.
 void VerifySecondaryIndexFile(const std::filesystem::path& dbFile,
-                              const std::filesystem::path& xFile);
+                              const std::filesystem::path& xFile,
+                              ChainObserver* entryBlocks = nullptr);
 
 struct FieldInfo {
   std::string name;

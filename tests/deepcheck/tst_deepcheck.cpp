@@ -55,7 +55,44 @@ QString MadeEmpty(const QString& dir) {
   return Create(dir, "EMPTY.DB", def, {});
 }
 
+// A keyed table with a case-insensitive named index on Name whose entries are folded to upper
+// case, as Borland's engine stores them for the ascii sort order: in Borland-made tables the
+// record's "Divers-for-Hire" has the entry "DIVERS-FOR-HIRE", "Montegiordano" has
+// "MONTEGIORDANO". Written with the upper-case names (so the writer's entries hold them), then
+// the records' names patched to the case the station typed. With `beyondAscii`, one name also
+// has a lower-case letter of Windows-1252 ("\xE9cole", entry "\xC9COLE"): whether the ascii
+// sort order folds those is not established.
+QString MadeFolded(const QString& dir, bool beyondAscii) {
+  using namespace made;
+  TableDef def;
+  def.level = 7;
+  def.keyFieldCount = 1;
+  def.fields = {{"Id", FieldType::LongInt, 0}, {"Name", FieldType::Alpha, 20}};
+  def.indexes = {{"ByName", {"Name"}, true, false}};
+  const std::vector<std::pair<std::string, std::string>> names = {
+      {"DIVERS-FOR-HIRE", "Divers-for-Hire"},
+      {"MONTEGIORDANO", "Montegiordano"},
+      {"\xC9"
+       "COLE",
+       beyondAscii ? "\xE9"
+                     "cole"
+                   : "\xC9"
+                     "cole"},
+      {"ZED", "ZED"}};
+  std::vector<Record> records;
+  for (std::size_t i = 0; i < names.size(); ++i)
+    records.push_back({std::int64_t(i + 1), names[i].first});
+  const QString db = Create(dir, beyondAscii ? "LATIN.DB" : "FOLDED.DB", def, records);
+  const auto h = HeaderOf(db);
+  for (std::size_t i = 0; i < names.size(); ++i)
+    PutBytes(db, RecordAt(h, 1, static_cast<int>(i)) + FieldOffset(h, "Name"),
+             QByteArray::fromStdString(names[i].second));
+  return db;
+}
+
 QString MakeBase(const QString& base, const QString& dir) {
+  if (base == "FOLDED") return MadeFolded(dir, false);
+  if (base == "FOLDED LATIN") return MadeFolded(dir, true);
   if (base == "ORDERS") return MadeOrders(dir);
   if (base == "CUSTOMER") return MadeCustomer(dir);
   if (base == "C") return MadeC(dir);
@@ -101,7 +138,11 @@ void Damage(const QString& d, const QString& db) {
   };
   // Writer-made: field values.
   if (d == "date out of range") PutBytes(db, field(2, 2, "Sale Date"), QByteArray(4, '\xFF'));
-  if (d == "text after its terminating zero") PutBytes(db, field(1, 0, "Ship VIA") + 6, "x");
+  if (d == "case-insensitive entry without its record") {
+    const QString x = Beside(db, ".XG0");
+    PokeByte(x, RecordAt(HeaderOf(x), 1, 0), 'Q');  // DIVERS-FOR-HIRE -> QIVERS-FOR-HIRE
+  }
+  if (d == "case-insensitive record without its entry") PokeByte(db, field(1, 1, "Name"), 'N');
   if (d == "money that is not a number")
     PutBytes(db, field(3, 3, "Total Invoice"),
              SortableDouble(std::numeric_limits<double>::quiet_NaN()));
@@ -110,6 +151,7 @@ void Damage(const QString& d, const QString& db) {
   if (d == "infinite timestamp")
     PutBytes(db, field(1, 6, "Stamp"), SortableDouble(std::numeric_limits<double>::infinity()));
   if (d == "autoincrement above the header's") PutLe32(db, 0x49, 5);
+  if (d == "autoincrement below 1") PutBytes(db, field(1, 0, "CustNo"), SortableLong(0));
   // Writer-made: header figures.
   if (d == "more blocks than the header counts") PokeU16(db, 0x0C, 7);
   if (d == "header counts blocks past the end") PokeU16(db, 0x0C, 9);
@@ -231,8 +273,8 @@ class DeepCheckTest : public QObject {
     // Field values: the records the open never decodes.
     row("date out of range", "ORDERS", ec::CorruptFile, ".DB", 2, 3,
         {"Sale Date", "is not a date"});
-    row("text after its terminating zero", "ORDERS", ec::CorruptFile, ".DB", 1, 1,
-        {"Ship VIA", "after its terminating zero"});
+    row("autoincrement below 1", "CUSTOMER", ec::CorruptFile, ".DB", 1, 1,
+        {"CustNo", "value 0 is below 1"});
     row("money that is not a number", "ORDERS", ec::CorruptFile, ".DB", 3, 4,
         {"Total Invoice", "not a finite number"});
     row("logical value 2", "TYPES", ec::CorruptFile, ".DB", 1, 5, {"Flag", "not a logical value"});
@@ -241,8 +283,9 @@ class DeepCheckTest : public QObject {
     row("autoincrement above the header's", "CUSTOMER", ec::CorruptHeader, ".DB", 2, 1,
         {"CustNo", "value 6", "handed out (5)"});
     // The header's own figures.
-    row("more blocks than the header counts", "ORDERS", ec::CorruptHeader, ".DB", 0, 0,
-        {"the file holds 8 blocks", "the header counts 7"});
+    // Blocks past the counted ones that the chain uses (spare ones are a note, below).
+    row("more blocks than the header counts", "ORDERS", ec::CorruptFile, ".DB", -1, -1,
+        {"8 blocks in use of 7 in the file"});
     row("header counts blocks past the end", "ORDERS", ec::CorruptHeader, ".DB", 0, 0,
         {"the header counts 9 blocks, the file holds 8"});
     row("chain not starting at block 1", "ORDERS", ec::CorruptHeader, ".DB", 0, 0,
@@ -267,6 +310,11 @@ class DeepCheckTest : public QObject {
         {"a second entry", "A 10, C 2"});
     row("named index entry off by one", "FK4", ec::CorruptIndex, ".XG0", 1, 2,
         {"\"reference\"", "FK 99", "has no record"});
+    // A case-insensitive index: letters are folded, a real missing entry is still damage.
+    row("case-insensitive entry without its record", "FOLDED", ec::CorruptIndex, ".XG0", 1, 1,
+        {"\"ByName\"", "QIVERS-FOR-HIRE", "has no record"});
+    row("case-insensitive record without its entry", "FOLDED", ec::CorruptIndex, ".DB", 1, 2,
+        {"no entry in index \"ByName\""});
     // BLOB pointers against the .MB, and the .MB itself (Borland's tables).
     row("truncated .MB", "CUSTOMER sample", ec::CorruptBlobFile, ".MB", 0, 0,
         {"block at offset 8192", "runs past the end of the file (20000 bytes)"});
@@ -334,6 +382,164 @@ class DeepCheckTest : public QObject {
                           QString::fromStdString(p.Describe())));
     }
     QVERIFY2(Snapshot(dir.path()) == before, "the deep check wrote to the table's folder");
+  }
+
+  // What Borland's engine leaves in tables nobody damaged is no damage: the table stays clean,
+  // and what the open accepts with nothing wrong is a note.
+  void healthyTablesAreClean_data() {
+    QTest::addColumn<QString>("base");
+    QTest::addColumn<QString>("kind");
+    QTest::addColumn<QString>("noteFile");  // extension of the file of the one note; empty: none
+    QTest::addColumn<QStringList>("noteWords");
+    QTest::addColumn<int>("entries");
+    // The engine leaves the old bytes of a longer earlier value after the zero.
+    QTest::newRow("bytes after an alpha value's zero")
+        << "ORDERS"
+        << "old bytes after Ship VIA's zero" << QString() << QStringList() << 0;
+    QTest::newRow("case-insensitive index folded to upper case")
+        << "FOLDED"
+        << "" << QString() << QStringList() << 4;
+    QTest::newRow("letter case beyond what the sort order is known to fold")
+        << "FOLDED LATIN"
+        << ""
+        << ".XG0"
+        << QStringList{"\"ByName\"", "letter case", "\"ascii\"", "without regard to letter case"}
+        << 4;
+    // The file grew by whole units: blocks past the counted ones, nothing refers to them.
+    QTest::newRow("spare blocks in a .PX")
+        << "ORDERS"
+        << "two spare .PX blocks"
+        << ".PX" << QStringList{"the file holds 3 blocks", "the header counts 1", "spare blocks"}
+        << 0;
+    QTest::newRow("spare blocks in a .DB")
+        << "ORDERS"
+        << "a spare copy of block 8"
+        << ".DB" << QStringList{"the file holds 9 blocks", "the header counts 8", "spare blocks"}
+        << 0;
+    QTest::newRow("unmaintained index, out of date")
+        << "C"
+        << "unmaintained .X02 missing an entry"
+        << ".X02" << QStringList{"Index is out of date", "index holds 2 records, table has 3"} << 5;
+  }
+  void healthyTablesAreClean() {
+    QFETCH(QString, base);
+    QFETCH(QString, kind);
+    QFETCH(QString, noteFile);
+    QFETCH(QStringList, noteWords);
+    QFETCH(int, entries);
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QString db = MakeBase(base, dir.path());
+    const auto h = HeaderOf(db);
+    if (kind == "old bytes after Ship VIA's zero") {
+      for (int i = 0; i < 28; ++i)
+        PutBytes(db, RecordAt(h, 1, i) + FieldOffset(h, "Ship VIA") + 6, "xy");
+    }
+    if (kind == "two spare .PX blocks") {
+      const QString px = Beside(db, ".PX");
+      Write(px, Read(px) + QByteArray(2 * HeaderOf(px).BlockSize(), '\0'));
+    }
+    if (kind == "a spare copy of block 8") {
+      const QByteArray bytes = Read(db);
+      Write(db, bytes + bytes.mid(static_cast<int>(h.BlockOffset(8)), h.BlockSize()));
+    }
+    if (kind == "unmaintained .X02 missing an entry") {
+      // An unmaintained index as Borland's engine leaves it: file type 3, one record short (the
+      // table's record added since), brought up to date when the index is next used.
+      const QString x = Beside(db, ".X02");
+      PokeByte(x, 0x04, 3);
+      const auto xh = HeaderOf(x);
+      QVERIFY(xh.numRecords == 3);
+      DeleteRecord(x, 1, 2);
+      // The tree's one entry counts two records now (a sortable short).
+      const QString y = Beside(db, ".Y02");
+      const auto yh = HeaderOf(y);
+      PokeByte(y, RecordAt(yh, 1, 0) + yh.recordSize - 4, 0x80);
+      PokeByte(y, RecordAt(yh, 1, 0) + yh.recordSize - 3, 2);
+    }
+    const DeepCheckResult r = DeepCheckTable(db.toStdString());
+    QVERIFY2(r.Clean(), qPrintable("damage reported on a healthy table" + Listing(r)));
+    QCOMPARE(r.indexEntries, quint64(entries));
+    QString notes;
+    for (const DeepProblem& p : r.notes) {
+      QCOMPARE(p.severity, DeepSeverity::Note);
+      notes += "\n  " + QString::fromStdString(p.Describe());
+    }
+    if (noteFile.isEmpty()) {
+      QVERIFY2(r.notes.empty(), qPrintable("unexpected notes" + notes));
+      return;
+    }
+    const bool found = std::any_of(r.notes.begin(), r.notes.end(), [&](const DeepProblem& p) {
+      return Matches(p, p.code, noteFile, -1, -1, noteWords);
+    });
+    QVERIFY2(found, qPrintable("expected a note on " + noteFile + " with \"" +
+                               noteWords.join("\", \"") + "\"; got" + notes));
+  }
+
+  // The deep check takes the records from the open's walk; where the open stops at a fault, it
+  // reads on by itself: every record is checked once, and the entries are all compared.
+  void everyRecordOnceWhereTheOpenStops_data() {
+    QTest::addColumn<QString>("base");
+    QTest::addColumn<QString>("stop");
+    QTest::addColumn<QString>("openFile");  // the file the open's fault names
+    QTest::addColumn<int>("records");
+    QTest::addColumn<int>("entries");
+    QTest::newRow("key out of order in block 2") << "ORDERS"
+                                                 << "key"
+                                                 << ".DB" << 224 << 0;
+    QTest::newRow(".PX entry key of block 3, the data file walked again") << "ORDERS"
+                                                                          << "px"
+                                                                          << ".PX" << 224 << 0;
+    QTest::newRow("index tree against its .X") << "CUSTOMER"
+                                               << "y"
+                                               << ".Y06" << 20 << 20;
+  }
+  void everyRecordOnceWhereTheOpenStops() {
+    QFETCH(QString, base);
+    QFETCH(QString, stop);
+    QFETCH(QString, openFile);
+    QFETCH(int, records);
+    QFETCH(int, entries);
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QString db = MakeBase(base, dir.path());
+    const auto h = HeaderOf(db);
+    if (stop == "key") PutBytes(db, RecordAt(h, 2, 1), SortableDouble(0));
+    if (stop == "px") {
+      const QString px = Beside(db, ".PX");
+      // Still between its neighbours, so the tree's order holds, but not block 3's first key:
+      // the open stops after walking block 3.
+      const QByteArray first = Read(db).mid(RecordAt(h, 3, 0), 8);
+      const double key =
+          record::GetSortableDouble(reinterpret_cast<const std::uint8_t*>(first.constData()));
+      PutBytes(px, RecordAt(HeaderOf(px), 1, 2), SortableDouble(key - 0.5));
+    }
+    if (stop == "y") {
+      const QString y = Beside(db, ".Y06");
+      PokeByte(y, RecordAt(HeaderOf(y), 1, 0), 'Q');
+    }
+    int damagedBlock = 0;
+    if (base == "ORDERS") {
+      // A field fault after the open's stop, in block 6.
+      damagedBlock = 6;
+      PutBytes(db, RecordAt(h, 6, 4) + FieldOffset(h, "Sale Date"), QByteArray(4, '\xFF'));
+    }
+    const DeepCheckResult r = DeepCheckTable(db.toStdString());
+    QCOMPARE(r.records, quint64(records));
+    QCOMPARE(r.indexEntries, quint64(entries));
+    const auto has = [&](const QString& ext, int block) {
+      return std::count_if(r.problems.begin(), r.problems.end(), [&](const DeepProblem& p) {
+        return QString::fromStdString(p.file).endsWith(ext, Qt::CaseInsensitive) &&
+               (block < 0 || int(p.block) == block);
+      });
+    };
+    QVERIFY2(has(openFile, -1) >= 1, qPrintable("the open's fault is missing" + Listing(r)));
+    if (damagedBlock) QVERIFY2(has(".DB", damagedBlock) == 1, qPrintable(Listing(r)));
+    const bool entryFault = std::any_of(r.problems.begin(), r.problems.end(), [](const auto& p) {
+      return p.text.find("entry") != std::string::npos && p.text.find("index \"") == 0;
+    });
+    QVERIFY2(!entryFault, qPrintable("entries compared wrongly" + Listing(r)));
+    QCOMPARE(int(r.problems.size()), damagedBlock ? 2 : 1);
   }
 
   // Twenty problems at most, and the result says there may be more.

@@ -1,5 +1,9 @@
 // zelcheck --deep as a user runs it: the verdict, the problems with file, block and record, the
-// exit status (0 clean, 1 damaged, 2 bad use), Windows paths, and the tables left untouched.
+// notes after them, the --json document, the exit status (0 clean, 1 damaged, 2 bad use), Windows
+// paths, and the tables left untouched.
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -66,6 +70,80 @@ class ZelcheckDeepTest : public QObject {
                             "(field \"Sale Date\" (D): day "),
              qPrintable(Show(r)));
     QCOMPARE(Read(db), before);
+  }
+
+  // One document: the table, clean, and the findings, damage first, each with its severity,
+  // file, block, record, code and text. Notes leave the exit status at 0.
+  void json_data() {
+    QTest::addColumn<bool>("damage");  // a date out of range in block 2, record 3
+    QTest::addColumn<bool>("spare");   // two spare blocks at the end of the .PX
+    QTest::addColumn<int>("exitCode");
+    QTest::newRow("clean") << false << false << 0;
+    QTest::newRow("damage") << true << false << 1;
+    QTest::newRow("a note only") << false << true << 0;
+    QTest::newRow("damage and a note") << true << true << 1;
+  }
+  void json() {
+    QFETCH(bool, damage);
+    QFETCH(bool, spare);
+    QFETCH(int, exitCode);
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QString db = MadeOrders(dir.path());
+    const auto h = HeaderOf(db);
+    if (damage)
+      PutBytes(db, RecordAt(h, 2, 2) + FieldOffset(h, "Sale Date"), QByteArray(4, '\xFF'));
+    const QString pxFile = Beside(db, ".PX");
+    if (spare) Write(pxFile, Read(pxFile) + QByteArray(2 * HeaderOf(pxFile).BlockSize(), '\0'));
+    const Run r = Zelcheck({"--deep", "--json", db});
+    QVERIFY2(r.exitCode == exitCode, qPrintable(Show(r)));
+    QJsonParseError error;
+    const QJsonDocument doc = QJsonDocument::fromJson(r.out.toUtf8(), &error);
+    QVERIFY2(error.error == QJsonParseError::NoError && doc.isObject(), qPrintable(Show(r)));
+    const QJsonObject o = doc.object();
+    QCOMPARE(o["table"].toString(), db);
+    QCOMPARE(o["clean"].toBool(), !damage);
+    QCOMPARE(o["records"].toInt(), 224);
+    const QJsonArray findings = o["findings"].toArray();
+    QCOMPARE(findings.size(), int(damage) + int(spare));
+    for (const QJsonValue& v : findings) {
+      for (const char* key : {"severity", "file", "block", "record", "code", "text"})
+        QVERIFY2(v.toObject().contains(key), key);
+    }
+    if (damage) {
+      const QJsonObject f = findings[0].toObject();
+      QCOMPARE(f["severity"].toString(), QString("damage"));
+      QCOMPARE(f["file"].toString(), db);
+      QCOMPARE(f["block"].toInt(), 2);
+      QCOMPARE(f["record"].toInt(), 3);
+      QCOMPARE(f["code"].toInt(), 0x2302);
+      QVERIFY(f["text"].toString().contains("\"Sale Date\""));
+    }
+    if (spare) {
+      const QJsonObject f = findings.last().toObject();
+      QCOMPARE(f["severity"].toString(), QString("note"));
+      QCOMPARE(f["file"].toString(), pxFile);
+      QVERIFY(f["text"].toString().contains("spare blocks"));
+    }
+  }
+
+  // Notes come after the damage in the text output, and leave a clean table clean.
+  void notesAfterTheDamage() {
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QString db = MadeOrders(dir.path());
+    const QString pxFile = Beside(db, ".PX");
+    Write(pxFile, Read(pxFile) + QByteArray(HeaderOf(pxFile).BlockSize(), '\0'));
+    Run r = Zelcheck({"--deep", db});
+    QVERIFY2(r.exitCode == 0 && r.out.startsWith(db + ": clean\n"), qPrintable(Show(r)));
+    QVERIFY2(r.out.contains("\nNote: " + pxFile + ": the file holds 2 blocks"),
+             qPrintable(Show(r)));
+    const auto h = HeaderOf(db);
+    PutBytes(db, RecordAt(h, 1, 0) + FieldOffset(h, "Sale Date"), QByteArray(4, '\xFF'));
+    r = Zelcheck({"--deep", db});
+    QVERIFY2(r.exitCode == 1, qPrintable(Show(r)));
+    const qsizetype damageAt = r.out.indexOf("Sale Date"), noteAt = r.out.indexOf("Note: ");
+    QVERIFY2(damageAt > 0 && noteAt > damageAt, qPrintable(Show(r)));
   }
 
   // More than twenty: twenty lines, and the verdict says there may be more.

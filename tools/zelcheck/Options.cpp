@@ -36,7 +36,7 @@ struct Setting {
 const Setting kSettings[] = {
     {"--index", "an index name", {Mode::Verify},
      [](Options& o, const std::string& v) { o.indexes.push_back(v); }},
-    {"--json", "", {Mode::Verify, Mode::Locks},
+    {"--json", "", {Mode::Verify, Mode::Deep, Mode::Locks},
      [](Options& o, const std::string&) { o.json = true; }},
     {"--to", "the new table's path", {Mode::Salvage},
      [](Options& o, const std::string& v) { o.salvageTo = v; }},
@@ -126,7 +126,7 @@ bool ParseOptions(const std::vector<std::string>& args, Options& options, std::s
 void PrintUsage(std::ostream& out) {
   out << "Usage: zelcheck [--json] TABLE.DB [--index NAME]...\n"
          "       zelcheck --info TABLE.DB\n"
-         "       zelcheck --deep TABLE.DB\n"
+         "       zelcheck [--json] --deep TABLE.DB\n"
          "       zelcheck [--json] --locks FOLDER\n"
          "       zelcheck --salvage DAMAGED.DB --to NEW.DB [--like TEMPLATE.DB]\n"
          "       zelcheck --version | --help\n"
@@ -139,8 +139,9 @@ void PrintUsage(std::ostream& out) {
          "--deep checks everything an open checks and what it never looks at: the header's\n"
          "figures against the file, every record's field values, every BLOB pointer against\n"
          "the .MB, every secondary index entry against the records, the .VAL's structure.\n"
-         "It prints up to 20 problems, each with its file, block and record; exit 0 clean,\n"
-         "1 damaged.\n"
+         "It prints up to 20 problems (damage: data or an index is wrong), each with its file,\n"
+         "block and record, then its notes (what the open accepts and leaves nothing wrong:\n"
+         "spare blocks, an unmaintained index, what was not checked); exit 0 clean, 1 damaged.\n"
          "--locks lists the Paradox lock files in FOLDER (PDOXUSRS.LCK, PARADOX.LCK, other\n"
          "*.LCK, PDOXUSRS.NET, PARADOX.NET) with their size, whether a live process holds a lock\n"
          "on each or has it open (then it is in use; else it is stale), and which process.\n"
