@@ -83,13 +83,21 @@ std::unique_ptr<SecondaryMatch> SecondaryMatch::Make(const std::filesystem::path
     m->parts_.push_back(
         {db.fields[j].offset, x.fields[s + j].offset, db.fields[j].bytes, &db.fields[j]});
   }
+  // A case-insensitive index under the ascii sort order holds its text folded to upper case;
+  // other sort orders' folding is not known, so their entries are compared as stored.
+  const bool fold =
+      (x.indexFlags & px::kIndexFlagCaseInsensitive) != 0 && x.sortOrder == px::kSortAscii;
   // The pairs' bytes as whole words: a part's last word is read whole and masked (the chain
   // scan's buffers have ChainScan::kSlack bytes to spare for it).
-  for (const Part& p : m->parts_) {
+  for (std::size_t i = 0; i < m->parts_.size(); ++i) {
+    const Part& p = m->parts_[i];
+    const bool foldPart =
+        fold && i < static_cast<std::size_t>(s) && p.field->code == px::FieldCode::Alpha;
     for (std::size_t at = 0; at < p.bytes; at += 8) {
       const std::size_t n = std::min<std::size_t>(8, p.bytes - at);
       m->words_.push_back({p.recordOffset + at, p.entryOffset + at,
-                           n == 8 ? ~std::uint64_t{0} : (std::uint64_t{1} << (8 * n)) - 1});
+                           n == 8 ? ~std::uint64_t{0} : (std::uint64_t{1} << (8 * n)) - 1,
+                           foldPart});
     }
   }
   m->maintained_ = px::IsMaintained(x.fileType);
@@ -106,6 +114,13 @@ std::uint64_t SecondaryMatch::Hash(const std::uint8_t* bytes, bool entry) const 
   const auto load = [&](const Word& w) {
     std::uint64_t v;
     std::memcpy(&v, bytes + (entry ? w.entryOffset : w.recordOffset), 8);
+    if (w.fold && !entry) {
+      std::uint8_t b[8];
+      std::memcpy(b, &v, 8);
+      for (std::uint8_t& c : b)
+        if (c >= 'a' && c <= 'z') c = static_cast<std::uint8_t>(c - 32);
+      std::memcpy(&v, b, 8);
+    }
     return v & w.mask;
   };
   // Two words per 64x64->128-bit multiply, folded: one multiply's latency per 16 bytes.

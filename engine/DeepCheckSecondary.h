@@ -64,6 +64,7 @@ class SecondaryMatch {
     std::size_t recordOffset;
     std::size_t entryOffset;
     std::uint64_t mask;
+    bool fold;  // a case-insensitive index's text: the record's letters a..z as A..Z
   };
   struct Pair {
     std::uint64_t hash;
