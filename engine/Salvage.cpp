@@ -14,6 +14,7 @@
 #include "engine/ParadoxFormat.h"
 #include "engine/PositionalFile.h"
 #include "engine/RecordEncoding.h"
+#include "engine/SalvageBlobs.h"
 #include "engine/SalvageFields.h"
 #include "engine/TableWriter.h"
 
@@ -679,6 +680,7 @@ class Salvager {
     Stream stream(*this, &out);
     if (def) {
       std::vector<FieldDef> fields = def->fields;
+      const salvage::BlobSource mb(file_.Path());
       bool started = false;
       try {
         CreateTable(newDb_, *def, [&]() -> std::optional<Record> {
@@ -687,7 +689,8 @@ class Salvager {
           if (!rec) return std::nullopt;
           Record r(fields.size());
           for (std::size_t i = 0; i < fields.size(); ++i)
-            r[i] = record::Decode(fields[i], rec + h_.fields[i].offset);
+            r[i] = salvage::SalvagedValue(fields[i], rec + h_.fields[i].offset, mb,
+                                          report_.blobsUnreadable);
           return r;
         });
         report_.tableWritten = true;

@@ -31,6 +31,9 @@ struct SalvageReport {
   std::uint64_t unreadableBlocks = 0;  // blocks with no plausible header or no readable record
   std::uint64_t joinedBlocks = 0;      // blocks outside the chain taken into the table
   std::uint64_t blocksInFile = 0;
+  // BLOB values whose .MB block could not be read (missing or wrecked): the new table holds
+  // the leader their record kept.
+  std::uint64_t blobsUnreadable = 0;
   std::uint32_t headerRecords = 0;  // the damaged header's record count (0 when unreadable)
   bool headerReadable = false;
   bool chainIntact = false;     // the chain runs to its end and holds the header's count
