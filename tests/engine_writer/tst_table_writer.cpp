@@ -536,6 +536,7 @@ void TableWriterTest::everyTypeReadsBack_data() {
     classic.fields = {F("Code", FieldType::Alpha, 6), F("Qty", FieldType::Short),
                       F("Price", FieldType::Money), F("Day", FieldType::Date),
                       F("Weight", FieldType::Number)};
+    classic.indexes = {{"Qty", {"Qty"}, false, false}};  // .X02/.Y02 in the 3.x layout
     std::vector<Record> classicRows = {
         {std::string("A1"), std::int64_t{3}, 2.5, record::DateFromYmd(1993, 1, 2), 0.25},
         {std::string("B2"), {}, {}, {}, {}}};
@@ -570,12 +571,17 @@ void TableWriterTest::everyTypeReadsBack() {
              qPrintable(QString("row %1: pxlib read\n%2\nwanted\n%3")
                             .arg(i)
                             .arg(d.rows[i].left(400), expected[i].left(400))));
-  // The engine opens it, and the deep check finds nothing wrong.
+  // The engine opens it under every index, and the deep check finds nothing wrong.
   try {
     VerifyTable(db.toStdString(), "");
+    for (const auto& index : def.indexes) VerifyTable(db.toStdString(), index.name);
   } catch (const EngineError& e) {
     QFAIL(e.what());
   }
+  // A rebuild gives the same primary index.
+  const QByteArray px = ReadAll(Path(dir, "EVERY.PX"));
+  RebuildIndexes(db.toStdString(), def.indexes);
+  QCOMPARE(ReadAll(Path(dir, "EVERY.PX")), px);
   const DeepCheckResult deep = DeepCheckTable(db.toStdString());
   QVERIFY2(deep.problems.empty(),
            deep.problems.empty() ? "" : deep.problems.front().Describe().c_str());
