@@ -261,7 +261,7 @@ class Salvager {
       throw EngineError(ErrorCode::WriteFailed, "The folder of the new table does not exist",
                         newDb_.string());
     const std::string stem = Lower(newDb_.stem().string());
-    for (const char* ext : {".db", ".px", ".csv", ".outside.csv"}) {
+    for (const char* ext : {".db", ".px", ".mb", ".csv", ".outside.csv"}) {
       if (ExistsIgnoringCase(folder, stem + ext))
         throw EngineError(SalvageErrorCode::OutputExists,
                           "Will not overwrite an existing file: " + newDb_.stem().string() + ext,

@@ -51,8 +51,8 @@ std::filesystem::path SalvageCsvPath(const std::filesystem::path& newDb);
 std::filesystem::path SalvageOutsideCsvPath(const std::filesystem::path& newDb);
 
 // Salvages `damaged` (a .DB host path) into `newDb`. Refuses (SalvageErrorCode::OutputExists)
-// when `newDb`, its .PX or its CSV files exist. Raises EngineError naming the file when the
-// damaged table cannot be read at all, its header is unreadable and no usable template was
+// when `newDb`, its .PX, its .MB or its CSV files exist. Raises EngineError naming the file when
+// the damaged table cannot be read at all, its header is unreadable and no usable template was
 // given, or an output cannot be written. When the table held records and none could be read,
 // nothing is written and the report says so (recovered 0, hadRecords true).
 SalvageReport SalvageTable(const std::filesystem::path& damaged, const std::filesystem::path& newDb,

@@ -465,6 +465,7 @@ void TestSalvage::neverOverwrites_data() {
   QTest::newRow("NEW.DB") << "NEW.DB";
   QTest::newRow("new.db in another case") << "new.db";
   QTest::newRow("NEW.PX") << "NEW.PX";
+  QTest::newRow("NEW.MB") << "NEW.MB";  // a table with BLOB fields would write one
   QTest::newRow("NEW.csv") << "NEW.csv";
   QTest::newRow("NEW.outside.csv") << "NEW.outside.csv";
 }
