@@ -57,6 +57,9 @@ record::BlobRef BlobWriter::Put(FieldType type, const std::string& value) {
   if (data.size() <= kSubBlockLimit && type != FieldType::Graphic) {
     const std::size_t units16 = (data.size() + 15) / 16;
     if (sub_.empty() || nextSlot_ < 0 || dataAt_ + units16 * 16 > kUnit) {
+      if (file_.Size() > 0xFFFFF000ull)
+        throw EngineError(WriterErrorCode::InvalidValue, "The .MB file would exceed 4 GiB",
+                          file_.Target().string());
       FlushSubBlock();
       sub_.assign(kUnit, 0);
       sub_[0] = kSubBlock;
