@@ -16,6 +16,7 @@
 #include "engine/ParadoxFormat.h"
 #include "engine/PositionalFile.h"
 #include "engine/RecordEncoding.h"
+#include "engine/SalvageBlobs.h"
 #include "engine/SalvageFields.h"
 #include "engine/TableWriter.h"
 
@@ -194,29 +195,37 @@ struct BlockMeta {
 
 std::optional<TableDef> WritableDefinition(const Header& h, std::string& why) {
   TableDef def;
-  if (h.version >= 0x05 && h.version <= 0x09)
+  if (h.version == px::Version::Level30 || h.version == px::Version::Level35) {
+    def.level = 3;
+    def.level3Version = h.version;
+  } else if (h.version >= 0x05 && h.version <= 0x09) {
     def.level = 4;
-  else if (h.version == 0x0A || h.version == 0x0B)
+  } else if (h.version == 0x0A || h.version == 0x0B) {
     def.level = 5;
-  else if (h.version == px::Version::Level7)
+  } else if (h.version == px::Version::Level7) {
     def.level = 7;
-  else {
+  } else {
     why = "the writer does not make level " + px::LevelName(h.version) + " tables";
     return std::nullopt;
   }
-  if (h.sortOrder != px::kSortAscii || Lower(h.sortOrderId) != "ascii") {
-    why = "the table's sort order '" + h.sortOrderId + "' is not ascii";
-    return std::nullopt;
-  }
+  // The sort order as the table names it; the records come in its key order (the chain's),
+  // which the writer keeps where it does not know the collation. Level 3 tables have only the
+  // byte.
+  if (h.hasDataHeader) def.sortOrder = h.sortOrderId;
+  def.sortByte = h.sortOrder;
   for (const px::Field& f : h.fields) {
     FieldDef fd;
     fd.name = f.name;
     if (!record::TypeFromCode(f.code, fd.type)) {
       why = std::string("field \"") + f.name + "\" is of type " + px::FieldLetter(f.code) +
-            (px::IsBlobField(f.code) ? " (BLOB)" : "") + ", which the writer does not make";
+            ", which the writer does not make";
       return std::nullopt;
     }
-    if (fd.type == FieldType::Alpha) fd.size = static_cast<int>(f.bytes);
+    // Alpha, Bytes and BLOB fields by their bytes, BCD by its decimals.
+    if (fd.type == FieldType::Bcd)
+      fd.size = f.sizeByte;
+    else if (fd.type == FieldType::Alpha || fd.type == FieldType::Bytes || record::IsBlob(fd.type))
+      fd.size = static_cast<int>(f.bytes);
     def.fields.push_back(std::move(fd));
   }
   def.keyFieldCount = h.fileType == px::FileType::KeyedData ? h.primaryKeyFields : 0;
@@ -276,7 +285,7 @@ class Salvager {
       throw EngineError(ErrorCode::WriteFailed, "The folder of the new table does not exist",
                         newDb_.string());
     const std::string stem = Lower(newDb_.stem().string());
-    for (const char* ext : {".db", ".px", ".csv", ".outside.csv"}) {
+    for (const char* ext : {".db", ".px", ".mb", ".csv", ".outside.csv"}) {
       if (ExistsIgnoringCase(folder, stem + ext))
         throw EngineError(SalvageErrorCode::OutputExists,
                           "Will not overwrite an existing file: " + newDb_.stem().string() + ext,
@@ -944,6 +953,7 @@ class Salvager {
     Stream stream(*this, &out);
     if (def) {
       std::vector<FieldDef> fields = def->fields;
+      const salvage::BlobSource mb(file_.Path());
       bool started = false;
       try {
         CreateTable(newDb_, *def, [&]() -> std::optional<Record> {
@@ -952,7 +962,8 @@ class Salvager {
           if (!rec) return std::nullopt;
           Record r(fields.size());
           for (std::size_t i = 0; i < fields.size(); ++i) {
-            r[i] = record::Decode(fields[i], rec + h_.fields[i].offset);
+            r[i] = salvage::SalvagedValue(fields[i], rec + h_.fields[i].offset, mb,
+                                          report_.blobsUnreadable);
             // A blank autoincrement value is still to be handed out: above every value the
             // table holds, so that none repeats (the CSV keeps it blank).
             if (fields[i].type == FieldType::AutoInc &&

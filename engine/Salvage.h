@@ -31,6 +31,9 @@ struct SalvageReport {
   std::uint64_t unreadableBlocks = 0;  // blocks with no plausible header or no readable record
   std::uint64_t joinedBlocks = 0;      // blocks outside the chain taken into the table
   std::uint64_t blocksInFile = 0;
+  // BLOB values whose .MB block could not be read (missing or wrecked): the new table holds
+  // the leader their record kept.
+  std::uint64_t blobsUnreadable = 0;
   std::uint32_t headerRecords = 0;  // the damaged header's record count (0 when unreadable)
   bool headerReadable = false;
   bool chainIntact = false;     // the chain runs to its end and holds the header's count
@@ -48,8 +51,8 @@ std::filesystem::path SalvageCsvPath(const std::filesystem::path& newDb);
 std::filesystem::path SalvageOutsideCsvPath(const std::filesystem::path& newDb);
 
 // Salvages `damaged` (a .DB host path) into `newDb`. Refuses (SalvageErrorCode::OutputExists)
-// when `newDb`, its .PX or its CSV files exist. Raises EngineError naming the file when the
-// damaged table cannot be read at all, its header is unreadable and no usable template was
+// when `newDb`, its .PX, its .MB or its CSV files exist. Raises EngineError naming the file when
+// the damaged table cannot be read at all, its header is unreadable and no usable template was
 // given, or an output cannot be written. When the table held records and none could be read,
 // nothing is written and the report says so (recovered 0, hadRecords true).
 SalvageReport SalvageTable(const std::filesystem::path& damaged, const std::filesystem::path& newDb,

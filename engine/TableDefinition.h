@@ -17,13 +17,22 @@ enum class FieldType : char {
   Time = 'T',       // milliseconds since midnight
   Timestamp = '@',  // milliseconds since 1 Jan 0001 (as Paradox stores it)
   Logical = 'L',
-  AutoInc = '+',    // 32-bit, assigned by the writer when the value is blank
+  AutoInc = '+',  // 32-bit, assigned by the writer when the value is blank
+  Bcd = '#',      // 17 bytes: sign and decimals, 32 digits; size = decimals 0..32
+  Bytes = 'Y',    // raw bytes, size 1..255
+  // BLOB fields: size = bytes in the record (10..250): a leader holding the value's first
+  // size - 10 bytes, then a descriptor of the value kept in the .MB file.
+  Memo = 'M',
+  FormattedMemo = 'F',
+  Binary = 'B',
+  Ole = 'O',
+  Graphic = 'G',
 };
 
 struct FieldDef {
   std::string name;
   FieldType type = FieldType::Alpha;
-  int size = 0;  // Alpha only; other types have fixed sizes
+  int size = 0;  // Alpha, Bytes and BLOB fields: bytes; BCD: decimals; others fixed
 };
 
 // A maintained secondary index. A composite index or one whose name differs from its single
@@ -41,12 +50,22 @@ struct TableDef {
   int keyFieldCount = 0;  // the first keyFieldCount fields form the primary key; 0: a heap
   std::vector<SecondaryIndexDef> indexes;  // need keyFieldCount > 0
   int level = 7;                           // 5 or 7 (also 3 and 4 where the types allow)
+  // The exact version byte for level 3 (3 = 3.0, 4 = 3.5); 0: 3.0. Ignored at other levels.
+  int level3Version = 0;
   int codePage = 1252;
+  // The sort order's name and its header byte (-1: the byte known for the name). Keys are
+  // sorted by their bytes, which is the order of every sort order for keys without an Alpha
+  // field, and of "ascii" for all keys. Under any other sort order, a key with an Alpha field
+  // keeps the records in the order given: the caller gives them in key order (as they come from
+  // a table of that sort order), since the collation is not known here.
   std::string sortOrder = "ascii";
+  int sortByte = -1;
 };
 
 // A field value: blank, text (Alpha, in the table's code page), integer (Short, LongInt, Date,
-// Time, AutoInc, Logical as 0/1) or floating point (Number, Money, Timestamp).
+// Time, AutoInc, Logical as 0/1) or floating point (Number, Money, Timestamp). Bytes and BLOB
+// fields take their bytes as a string (Graphic: the image itself); BCD a decimal ("-12.50") or
+// its 17 stored bytes as "0x" and 34 hex digits, for stored digits that are not decimal.
 using FieldValue = std::variant<std::monostate, std::string, std::int64_t, double>;
 using Record = std::vector<FieldValue>;
 

@@ -12,6 +12,7 @@
 #include "engine/ParadoxFormat.h"
 #include "engine/PositionalFile.h"
 #include "engine/RecordEncoding.h"
+#include "engine/WriterBlobs.h"
 #include "engine/WriterIO.h"
 #include "engine/WriterLayout.h"
 #include "platform/DriveMapping.h"
@@ -38,6 +39,7 @@ struct Column {
   std::size_t bytes = 0;
   std::size_t offset = 0;
   std::string name;
+  FieldType type = FieldType::Alpha;  // from a definition only
 };
 
 // The parts of a table the index builders need, whether it comes from a definition or from an
@@ -53,6 +55,8 @@ struct Shape {
   std::string sortId = "ascii";
   std::uint8_t change1 = kNewChangeCount;
   std::uint8_t change2 = kNewDefinitionCount;
+  bool hasBlobs = false;
+  bool keyOrderKnown = true;  // byte order is the key order
 };
 
 struct IndexPlan {
@@ -100,9 +104,17 @@ std::string Hex2(int n) {
 
 Shape ShapeFromDefinition(const TableDef& def, const fs::path& db) {
   Shape s;
-  if (def.level != 4 && def.level != 5 && def.level != 7)
-    Invalid("Table level " + std::to_string(def.level) + " cannot be written (4, 5 or 7)", db);
+  if (def.level != 3 && def.level != 4 && def.level != 5 && def.level != 7)
+    Invalid("Table level " + std::to_string(def.level) + " cannot be written (3, 4, 5 or 7)", db);
   s.version = px::VersionForLevel(def.level);
+  if (def.level == 3) {
+    if (def.level3Version != 0 && def.level3Version != px::Version::Level30 &&
+        def.level3Version != px::Version::Level35)
+      Invalid("Version byte " + std::to_string(def.level3Version) +
+                  " is not a level 3 one (3 for 3.0, 4 for 3.5)",
+              db);
+    if (def.level3Version != 0) s.version = static_cast<std::uint8_t>(def.level3Version);
+  }
   if (def.fields.empty()) Invalid("A table needs at least one field", db);
   if (def.fields.size() > static_cast<std::size_t>(px::kMaxFields))
     Invalid("A table has at most 255 fields", db);
@@ -110,8 +122,27 @@ Shape ShapeFromDefinition(const TableDef& def, const fs::path& db) {
     Invalid("The key has more fields than the table", db);
   if (static_cast<std::size_t>(def.keyFieldCount) > kMaxKeyFields)
     Invalid("A primary key has at most 16 fields", db);
-  if (Lower(def.sortOrder) != "ascii")
-    Invalid("Sort order \"" + def.sortOrder + "\" is not supported (only ascii)", db);
+  if (def.sortByte < -1 || def.sortByte > 255)
+    Invalid("Sort byte " + std::to_string(def.sortByte) + " is not a byte", db);
+  if (def.level == 3 && def.sortByte >= 0) {
+    // Level 3 headers hold the sort order's byte only.
+    s.sortByte = static_cast<std::uint8_t>(def.sortByte);
+    s.sortId = "sort order " + std::to_string(def.sortByte);
+  } else {
+    const int knownByte =
+        Lower(def.sortOrder) == "ascii" ? px::kSortAscii : px::SortByteForId(def.sortOrder);
+    if (def.sortOrder.empty() || def.sortOrder.size() > kMaxNameLength ||
+        def.sortOrder.find('\0') != std::string::npos)
+      Invalid("Sort order name \"" + def.sortOrder + "\" is not valid", db);
+    if (def.sortByte >= 0 && knownByte >= 0 && def.sortByte != knownByte)
+      Invalid("Sort byte " + std::to_string(def.sortByte) + " does not go with sort order \"" +
+                  def.sortOrder + "\"",
+              db);
+    if (def.sortByte < 0 && knownByte < 0)
+      Invalid("Sort order \"" + def.sortOrder + "\" is not known; give its header byte", db);
+    s.sortByte = static_cast<std::uint8_t>(def.sortByte >= 0 ? def.sortByte : knownByte);
+    s.sortId = Lower(def.sortOrder) == "ascii" ? "ascii" : def.sortOrder;
+  }
   if (def.codePage <= 0 || def.codePage > 65535)
     Invalid("Code page " + std::to_string(def.codePage) + " is not valid", db);
   s.codePage = static_cast<std::uint16_t>(def.codePage);
@@ -125,7 +156,9 @@ Shape ShapeFromDefinition(const TableDef& def, const fs::path& db) {
     if (!names.insert(Lower(f.name)).second)
       Invalid("Field name \"" + f.name + "\" is used twice", db);
     if (record::MinimumLevel(f.type) > def.level)
-      Invalid("Field \"" + f.name + "\" has a type that needs table level 5 or higher", db);
+      Invalid("Field \"" + f.name + "\" has a type that needs table level " +
+                  std::to_string(record::MinimumLevel(f.type)) + " or higher",
+              db);
     Column c;
     try {
       c.bytes = static_cast<std::size_t>(record::StorageSize(f));
@@ -136,8 +169,13 @@ Shape ShapeFromDefinition(const TableDef& def, const fs::path& db) {
     c.code = record::TypeCode(f.type);
     c.offset = s.recordSize;
     c.name = f.name;
+    c.type = f.type;
+    if (record::IsBlob(f.type)) s.hasBlobs = true;
     s.recordSize += c.bytes;
-    if (static_cast<int>(i) < def.keyFieldCount) s.keyBytes += c.bytes;
+    if (static_cast<int>(i) < def.keyFieldCount) {
+      s.keyBytes += c.bytes;
+      if (c.code == px::FieldCode::Alpha && s.sortByte != px::kSortAscii) s.keyOrderKnown = false;
+    }
     s.cols.push_back(std::move(c));
   }
   // The largest block is 32 KiB and must hold at least one record.
@@ -159,6 +197,12 @@ std::vector<IndexPlan> PlanIndexes(const Shape& shape, const std::vector<Seconda
     IndexPlan p;
     p.name = d.name;
     p.caseInsensitive = d.caseInsensitive;
+    // Borland's engine searches a case-insensitive index by folded keys; only the ascii sort
+    // order's folding (letters a..z to A..Z) is known, so no other gets such an index.
+    if (d.caseInsensitive && shape.sortByte != px::kSortAscii)
+      Invalid("Index \"" + d.name + "\" is case-insensitive, and how sort order \"" + shape.sortId +
+                  "\" folds and orders letters is not known",
+              db);
     if (d.name.empty() || d.name.size() > kMaxNameLength || d.name.find('\0') != std::string::npos)
       Invalid("Index name \"" + d.name + "\" is not valid (1 to 25 characters)", db);
     if (!names.insert(Lower(d.name)).second)
@@ -182,6 +226,8 @@ std::vector<IndexPlan> PlanIndexes(const Shape& shape, const std::vector<Seconda
     p.named = d.forceNamed || d.caseInsensitive || d.fields.size() > 1 ||
               !platform::SameNameIgnoringCase(d.name,
                                               shape.cols[static_cast<std::size_t>(p.cols[0])].name);
+    if (p.named && shape.version <= px::Version::Level35)
+      Invalid("Index \"" + d.name + "\" needs a named index, which level 3 tables do not have", db);
     if (p.named) {
       if (nextNamed > 9) Invalid("A table can have at most 10 named indexes", db);
       p.xFile = Sibling(db, "XG" + std::to_string(nextNamed));
@@ -204,10 +250,18 @@ std::vector<IndexPlan> PlanIndexes(const Shape& shape, const std::vector<Seconda
 
 // ---- Index building ---------------------------------------------------------------------------
 
+// Case-insensitive indexes hold their text folded as the ascii sort order folds it.
+inline std::uint8_t Fold(std::uint8_t c) {
+  return c >= 'a' && c <= 'z' ? static_cast<std::uint8_t>(c - 32) : c;
+}
+
 void AppendIndexRecord(IndexPlan& p, const Shape& s, const std::uint8_t* rec, std::uint32_t block) {
   for (int c : p.cols) {
     const Column& col = s.cols[static_cast<std::size_t>(c)];
+    const std::size_t at = p.records.size();
     p.records.insert(p.records.end(), rec + col.offset, rec + col.offset + col.bytes);
+    if (p.caseInsensitive && col.code == px::FieldCode::Alpha)
+      for (std::size_t i = at; i < p.records.size(); ++i) p.records[i] = Fold(p.records[i]);
   }
   p.records.insert(p.records.end(), rec, rec + s.keyBytes);
   std::uint8_t blk[2];
@@ -215,54 +269,16 @@ void AppendIndexRecord(IndexPlan& p, const Shape& s, const std::uint8_t* rec, st
   p.records.insert(p.records.end(), blk, blk + 2);
 }
 
-// Upper-cases the letters of Windows-1252 (and ASCII) for case-insensitive ordering.
-inline std::uint8_t Fold(std::uint8_t c) {
-  if (c >= 'a' && c <= 'z') return static_cast<std::uint8_t>(c - 32);
-  if (c >= 0xE0 && c <= 0xFE && c != 0xF7) return static_cast<std::uint8_t>(c - 32);
-  return c;
-}
-
-// Orders index records by their key: secondary fields (folded when case-insensitive), then
-// the primary key, which makes every key unique.
-std::vector<std::uint32_t> SortedOrder(const IndexPlan& p, const Shape& s) {
+// Orders index records by their key: secondary fields (already folded when case-insensitive),
+// then the primary key, which makes every key unique.
+std::vector<std::uint32_t> SortedOrder(const IndexPlan& p) {
   const std::size_t n = p.records.size() / p.recordSize;
   std::vector<std::uint32_t> order(n);
   std::iota(order.begin(), order.end(), 0u);
   const std::uint8_t* base = p.records.data();
   const std::size_t rs = p.recordSize, kb = p.keyBytes;
-  if (!p.caseInsensitive) {
-    std::sort(order.begin(), order.end(), [&](std::uint32_t a, std::uint32_t b) {
-      return std::memcmp(base + a * rs, base + b * rs, kb) < 0;
-    });
-    return order;
-  }
-  struct Segment {
-    std::size_t offset, bytes;
-    bool fold;
-  };
-  std::vector<Segment> segs;
-  std::size_t at = 0;
-  for (int c : p.cols) {
-    const Column& col = s.cols[static_cast<std::size_t>(c)];
-    segs.push_back({at, col.bytes, col.code == px::FieldCode::Alpha});
-    at += col.bytes;
-  }
-  segs.push_back({at, s.keyBytes, false});
   std::sort(order.begin(), order.end(), [&](std::uint32_t a, std::uint32_t b) {
-    const std::uint8_t* x = base + a * rs;
-    const std::uint8_t* y = base + b * rs;
-    for (const Segment& g : segs) {
-      if (g.fold) {
-        for (std::size_t i = 0; i < g.bytes; ++i) {
-          const auto fx = Fold(x[g.offset + i]), fy = Fold(y[g.offset + i]);
-          if (fx != fy) return fx < fy;
-        }
-      } else if (int r = std::memcmp(x + g.offset, y + g.offset, g.bytes); r != 0) {
-        return r < 0;
-      }
-    }
-    // Equal when folded: the stored bytes decide, so the order is total and repeatable.
-    return std::memcmp(x, y, kb) < 0;
+    return std::memcmp(base + a * rs, base + b * rs, kb) < 0;
   });
   return order;
 }
@@ -291,7 +307,7 @@ writer::HeaderSpec TreeHeader(const Shape& s, px::FileType type,
 std::unique_ptr<TempFile> WriteTree(writer::HeaderSpec h, const writer::IndexLeaves& leaves,
                                     const fs::path& file) {
   const std::uint8_t code = writer::ChooseBlockSizeCode(leaves.keyBytes + px::kIndexEntryTrailer,
-                                                        leaves.blocks.size(), 3, true);
+                                                        leaves.blocks.size(), 3, true, h.version);
   h.blockSizeCode = code;
   auto out = std::make_unique<TempFile>(file);
   const auto placeholder = writer::BuildHeader(h, file.string());
@@ -330,7 +346,7 @@ writer::IndexLeaves LeavesFrom(std::size_t keyBytes, std::vector<std::uint8_t> k
 void WriteSecondary(IndexPlan& p, const Shape& s, std::uint8_t pxStamp,
                     std::vector<std::unique_ptr<TempFile>>& files) {
   const std::size_t n = p.records.size() / p.recordSize;
-  const auto order = SortedOrder(p, s);
+  const auto order = SortedOrder(p);
 
   writer::HeaderSpec h;
   h.fileType = p.named ? px::FileType::NamedDataMaint : px::FileType::SecondaryDataMaint;
@@ -360,7 +376,7 @@ void WriteSecondary(IndexPlan& p, const Shape& s, std::uint8_t pxStamp,
   h.updateTime = Now();
   h.tableName = p.xFile.filename().string();
   if (p.named) h.indexName = p.name;
-  h.blockSizeCode = writer::ChooseBlockSizeCode(p.recordSize, n, 1, false);
+  h.blockSizeCode = writer::ChooseBlockSizeCode(p.recordSize, n, 1, false, s.version);
   // Its records repeat the key, so an index can need more blocks than its table.
   if (h.blockSizeCode == 0)
     throw EngineError(WriterErrorCode::InvalidValue,
@@ -462,6 +478,15 @@ void CreateTableImpl(const fs::path& db, const TableDef& def, const RecordSource
     throw EngineError(ErrorCode::WriteFailed, "The folder of the table does not exist",
                       db.string());
 
+  std::vector<std::unique_ptr<TempFile>> files;
+  files.push_back(std::make_unique<TempFile>(db));
+  // BLOB values longer than their leader go to the .MB as they come.
+  std::unique_ptr<writer::BlobWriter> blobs;
+  if (s.hasBlobs) {
+    files.push_back(std::make_unique<TempFile>(Sibling(db, "MB")));
+    blobs = std::make_unique<writer::BlobWriter>(*files.back());
+  }
+
   // First pass: encode every record into scratch space, keeping only the keys in memory.
   writer::SpillFile spill(folder, db);
   std::vector<std::uint8_t> keys;
@@ -485,7 +510,13 @@ void CreateTableImpl(const fs::path& db, const TableDef& def, const RecordSource
           lastAutoInc = std::max(lastAutoInc, *given);
       }
       try {
-        record::Encode(f, v, rec.data() + s.cols[i].offset);
+        std::uint8_t* out = rec.data() + s.cols[i].offset;
+        const auto* bytes = std::get_if<std::string>(&v);
+        if (record::IsBlob(f.type) && bytes &&
+            bytes->size() > s.cols[i].bytes - px::kBlobDescriptorBytes)
+          record::EncodeBlob(f, *bytes, blobs->Put(f.type, *bytes), out);
+        else
+          record::Encode(f, v, out);
       } catch (const record::ValueError& e) {
         throw EngineError(WriterErrorCode::InvalidValue,
                           "Record " + std::to_string(count) + ", " + e.what(), db.string());
@@ -508,6 +539,8 @@ void CreateTableImpl(const fs::path& db, const TableDef& def, const RecordSource
     for (std::size_t i = 1; i < order.size(); ++i)
       if (std::memcmp(k + order[i - 1] * kb, k + order[i] * kb, kb) == 0)
         throw EngineError(WriterErrorCode::KeyViolation, "Key violation", db.string());
+    // Under a collation not known here, the records stay in the order given.
+    if (!s.keyOrderKnown) std::iota(order.begin(), order.end(), 0u);
   }
   std::vector<std::uint8_t>().swap(keys);
   for (auto& p : plans) p.records.reserve(static_cast<std::size_t>(count * p.recordSize));
@@ -523,16 +556,17 @@ void CreateTableImpl(const fs::path& db, const TableDef& def, const RecordSource
   h.change1 = s.change1;
   h.change2 = s.change2;
   h.codePage = s.codePage;
+  h.sortOrder = s.sortByte;
+  h.sortOrderId = s.sortId;
   h.updateTime = Now();
   h.tableName = db.filename().string();
-  h.blockSizeCode = writer::ChooseBlockSizeCode(s.recordSize, count, 1, false);
+  h.blockSizeCode = writer::ChooseBlockSizeCode(s.recordSize, count, 1, false, s.version);
   if (h.blockSizeCode == 0)
     throw EngineError(WriterErrorCode::InvalidValue,
                       "Too many records for one table (65535 blocks at most)", db.string());
 
-  std::vector<std::unique_ptr<TempFile>> files;
-  files.push_back(std::make_unique<TempFile>(db));
-  TempFile& out = *files.back();
+  if (blobs) blobs->Finish();
+  TempFile& out = *files.front();
   const auto placeholder = writer::BuildHeader(h, db.string());
   out.Append(placeholder.data(), placeholder.size());
   writer::BlockWriter blocks(out, std::size_t{h.blockSizeCode} * px::kBlockUnit, s.recordSize,
@@ -622,8 +656,6 @@ void RebuildIndexesImpl(const fs::path& db, const std::vector<SecondaryIndexDef>
   if (hd.fileType != px::FileType::KeyedData && hd.fileType != px::FileType::UnkeyedData)
     throw EngineError(ErrorCode::UnknownTableType, "Unknown table type (not a table data file)",
                       db.string());
-  if (!hd.hasDataHeader)
-    Invalid("Indexes of level " + px::LevelName(hd.version) + " tables cannot be rebuilt", db);
   if (hd.Encrypted()) Invalid("Indexes of encrypted tables cannot be rebuilt", db);
   if (hd.fileType == px::FileType::UnkeyedData)
     throw EngineError(WriterErrorCode::NotKeyed,

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <span>
 
 #include "engine/EngineError.h"
 #include "engine/TableWriter.h"
@@ -18,6 +19,10 @@ constexpr std::uint16_t kUnknown12Data = 7, kUnknown12Primary = 13, kUnknown12Se
 constexpr std::uint32_t kFakePointer = 0x6BDF2C00;
 
 constexpr std::uint8_t kBlockCodes[] = {2, 4, 16, 32};
+// Level 3 tables come from Paradox for DOS, whose blocks are at most 4 KiB; its 3.0 tables start
+// at 1 KiB (every 3.0 sample), its 3.5 ones at 2 KiB.
+constexpr std::uint8_t kBlockCodes30[] = {1, 2, 4};
+constexpr std::uint8_t kBlockCodes35[] = {2, 4};
 constexpr std::size_t kMaxBlocks = 65535;
 
 }  // namespace
@@ -25,9 +30,11 @@ constexpr std::size_t kMaxBlocks = 65535;
 std::vector<std::uint8_t> BuildHeader(const HeaderSpec& s, const std::string& file) {
   namespace off = px::off;
   const bool data = px::IsDataLayout(s.fileType);
+  // Level 3 files have neither the data header nor field numbers and sort order name.
+  const bool dataHeader = px::HasDataHeader(s.fileType, s.version);
   const std::size_t n = s.fields.size();
   const std::size_t tn = px::TableNameLength(s.version);
-  const std::size_t base = data ? px::off::DataHeaderEnd : px::off::CommonHeaderEnd;
+  const std::size_t base = dataHeader ? px::off::DataHeaderEnd : px::off::CommonHeaderEnd;
 
   std::vector<std::uint8_t> v(base);
   auto put = [&v](const void* p, std::size_t len) {
@@ -54,6 +61,8 @@ std::vector<std::uint8_t> BuildHeader(const HeaderSpec& s, const std::string& fi
   std::uint16_t hiField = 0;
   if (data) {
     for (const auto& f : s.fields) put(f.name.c_str(), f.name.size() + 1);
+  }
+  if (dataHeader) {
     fieldNumbersAt = v.size();
     for (const auto& f : s.fields) {
       std::uint8_t b[2];
@@ -69,7 +78,10 @@ std::vector<std::uint8_t> BuildHeader(const HeaderSpec& s, const std::string& fi
     }
   }
   const std::size_t real = v.size();
-  const std::size_t headerSize = (real + 0x7FF) & ~std::size_t{0x7FF};
+  // Paradox 3.0 ends the header where its contents end (every 3.0 sample); later levels round
+  // it up to 2 KiB.
+  const bool level30 = s.version == px::Version::Level30;
+  const std::size_t headerSize = level30 ? real : (real + 0x7FF) & ~std::size_t{0x7FF};
   if (headerSize > 0xF800)
     throw EngineError(WriterErrorCode::InvalidDefinition,
                       "The table definition does not fit a header", file);
@@ -105,7 +117,7 @@ std::vector<std::uint8_t> BuildHeader(const HeaderSpec& s, const std::string& fi
   }
   px::PutLe16(h + off::NumFields, static_cast<std::uint16_t>(n));
   px::PutLe16(h + off::PrimaryKeyFields, static_cast<std::uint16_t>(s.keyFields));
-  if (data) px::PutLe32(h + off::Encryption1, px::kEncryption1Plain4x);
+  if (dataHeader) px::PutLe32(h + off::Encryption1, px::kEncryption1Plain4x);
   h[off::SortOrder] = s.sortOrder;
   h[off::IndexStamp] = s.indexStamp;
   h[off::ChangeCount1] = s.change1;
@@ -115,11 +127,11 @@ std::vector<std::uint8_t> BuildHeader(const HeaderSpec& s, const std::string& fi
   px::PutLe32(h + off::FieldInfoPtr, kFakePointer + 0x200);
   h[off::FileVersion] = s.version;
   px::PutLe16(h + off::MaxBlocks, blocks);
-  if (data) px::PutLe16(h + off::Unknown3E, px::kUnknown3EPlain);
+  if (data) px::PutLe16(h + off::Unknown3E, px::kUnknown3EPlain);  // level 3 files too
   px::PutLe32(h + off::AutoInc, s.autoInc);
-  px::PutLe16(h + off::RealHeaderSize, static_cast<std::uint16_t>(real));
+  if (!level30) px::PutLe16(h + off::RealHeaderSize, static_cast<std::uint16_t>(real));
   h[off::IndexFlags] = s.indexFlags;
-  if (data) {
+  if (dataHeader) {
     h[off::Unknown56] = 0x20;
     const auto verId = static_cast<std::uint16_t>(0x0100 + s.version);
     px::PutLe16(h + off::FileVersionId2, verId);
@@ -142,9 +154,12 @@ std::vector<std::uint8_t> BuildHeader(const HeaderSpec& s, const std::string& fi
 }
 
 std::uint8_t ChooseBlockSizeCode(std::size_t recordSize, std::uint64_t records,
-                                 std::size_t minPerBlock, bool indexTree) {
+                                 std::size_t minPerBlock, bool indexTree, std::uint8_t version) {
   std::uint8_t fallback = 0;
-  for (std::uint8_t code : kBlockCodes) {
+  std::span<const std::uint8_t> codes(kBlockCodes);
+  if (version == px::Version::Level30) codes = kBlockCodes30;
+  if (version == px::Version::Level35) codes = kBlockCodes35;
+  for (std::uint8_t code : codes) {
     const std::size_t cap = px::BlockCapacity(code * px::kBlockUnit, recordSize);
     if (cap < minPerBlock) continue;
     if (indexTree) {

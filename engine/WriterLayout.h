@@ -47,10 +47,12 @@ struct HeaderSpec {
 // when the header would not fit the 16-bit header size.
 std::vector<std::uint8_t> BuildHeader(const HeaderSpec& spec, const std::string& file);
 
-// Smallest block size code (2, 4, 16 or 32 KiB) that holds at least `minPerBlock` records of
-// `recordSize` bytes and keeps `records` within the 65535 blocks a file can address; 0 if none.
+// Smallest block size code (2, 4, 16 or 32 KiB; level 3.0: 1, 2 or 4, 3.5: 2 or 4) that holds
+// at least `minPerBlock` records of `recordSize` bytes and keeps `records` within the 65535
+// blocks a file can address; 0 if none.
 std::uint8_t ChooseBlockSizeCode(std::size_t recordSize, std::uint64_t records,
-                                 std::size_t minPerBlock, bool indexTree);
+                                 std::size_t minPerBlock, bool indexTree,
+                                 std::uint8_t version = px::Version::Level7);
 
 // Appends records to data blocks, each block filled to capacity before the next starts, and
 // remembers each block's first key and record count for the index above it.

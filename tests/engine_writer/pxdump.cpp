@@ -1,9 +1,17 @@
 // Prints what pxlib reads from a Paradox file: header facts, the fields and every record, one
 // per line, so tests can compare an independent reader's view with what was written. With a
-// second argument (the .PX) it also attaches the primary index. Run it in a child process:
-// pxlib can abort or hang on damaged files.
+// second argument (the .PX) it also attaches the primary index; with --mb FILE it reads BLOB
+// values from that .MB. Run it in a child process: pxlib can abort or hang on damaged files.
 extern "C" {
 #include <paradox.h>
+// pxlib's own stream functions: PX_set_blob_file and PX_open_blob_fp abort in the Debian build
+// (a stack overflow while listing the .MB's blocks, fixed upstream later), so the dumper sets
+// up the .MB stream itself; reading values needs no block list.
+pxstream_t* px_stream_new_file(pxdoc_t*, int mode, int close, FILE*);
+size_t px_mb_read(pxblob_t*, pxstream_t*, size_t, void*);
+int px_mb_seek(pxblob_t*, pxstream_t*, long, int);
+long px_mb_tell(pxblob_t*, pxstream_t*);
+size_t px_mb_write(pxblob_t*, pxstream_t*, size_t, void*);
 }
 
 #include <cstdio>
@@ -33,6 +41,10 @@ pxdoc_t* Open(const char* path, FILE*& fp) {
     std::exit(3);
   }
   return doc;
+}
+
+void PrintHex(const char* data, int size) {
+  for (int i = 0; i < size; ++i) std::printf("%02x", static_cast<unsigned char>(data[i]));
 }
 
 void PrintValue(pxdoc_t* doc, const pxfield_t& f, char* data) {
@@ -92,11 +104,44 @@ void PrintValue(pxdoc_t* doc, const pxfield_t& f, char* data) {
         std::fputs("NULL", stdout);
       return;
     }
-    default: {
-      // Raw bytes for types the comparison does not decode (index shorts are read as Short).
-      for (int i = 0; i < f.px_flen; ++i) std::printf("%02x", static_cast<unsigned char>(data[i]));
+    case pxfBCD: {
+      char* s = nullptr;
+      if (PX_get_data_bcd(doc, reinterpret_cast<unsigned char*>(data), f.px_fdc, &s) > 0 && s) {
+        std::fputs(s, stdout);
+        doc->free(doc, s);
+      } else {
+        std::fputs("NULL", stdout);
+      }
+      return;
     }
+    case pxfMemoBLOb:
+    case pxfBLOb:
+    case pxfFmtMemoBLOb:
+    case pxfOLE:
+    case pxfGraphic: {
+      if (!doc->px_blob) break;
+      // The value as length:hex (graphic values without their 8-byte prefix).
+      int mod = 0, size = 0;
+      char* v = nullptr;
+      const int rc = f.px_ftype == pxfGraphic
+                         ? PX_get_data_graphic(doc, data, f.px_flen, &mod, &size, &v)
+                         : PX_get_data_blob(doc, data, f.px_flen, &mod, &size, &v);
+      if (rc < 0) {
+        std::fputs("BLOB-UNREADABLE", stdout);
+        ++g_errors;
+      } else {
+        std::printf("%d:", size);
+        if (v) PrintHex(v, size);
+      }
+      if (v) doc->free(doc, v);
+      return;
+    }
+    default:
+      break;
   }
+  // Raw bytes for types the comparison does not decode (index shorts are read as Short, Bytes
+  // and BLOB fields without their .MB as stored).
+  PrintHex(data, f.px_flen);
 }
 
 }  // namespace
@@ -117,8 +162,13 @@ int ReadOnly(const char* path) {
 }
 
 int main(int argc, char** argv) {
+  const char* mbPath = nullptr;
+  if (argc >= 4 && std::strcmp(argv[argc - 2], "--mb") == 0) {
+    mbPath = argv[argc - 1];
+    argc -= 2;
+  }
   if (argc < 2 || argc > 3) {
-    std::fprintf(stderr, "usage: pxdump FILE [PRIMARY.PX] | pxdump --read FILE\n");
+    std::fprintf(stderr, "usage: pxdump FILE [PRIMARY.PX] [--mb FILE.MB] | pxdump --read FILE\n");
     return 2;
   }
   PX_boot();
@@ -150,6 +200,21 @@ int main(int argc, char** argv) {
     std::printf("primaryindex %s\n", ok ? "attached" : "rejected");
   }
 
+  FILE* mfp = nullptr;
+  if (mbPath) {
+    mfp = std::fopen(mbPath, "rb");
+    if (!mfp) {
+      std::fprintf(stderr, "cannot open %s\n", mbPath);
+      return 2;
+    }
+    pxblob_t* blob = PX_new_blob(doc);
+    blob->mb_stream = px_stream_new_file(doc, pxfIOFile, 0, mfp);
+    blob->read = px_mb_read;
+    blob->seek = px_mb_seek;
+    blob->tell = px_mb_tell;
+    blob->write = px_mb_write;
+    doc->px_blob = blob;
+  }
   std::puts("data");
   std::vector<char> rec(static_cast<std::size_t>(PX_get_recordsize(doc)));
   const int n = PX_get_num_records(doc);
@@ -172,6 +237,7 @@ int main(int argc, char** argv) {
   }
   PX_delete(doc);
   std::fclose(fp);
+  if (mfp) std::fclose(mfp);
   PX_shutdown();
   return g_errors ? 4 : 0;
 }

@@ -97,6 +97,43 @@ inline int PxlibRecordCount(const QString& db) {
   return p.readAllStandardOutput().trimmed().toInt();
 }
 
+// What pxlib reads from a table: its field lines ("name type len") and its records, BLOB values
+// from `mb` when given (pxdump in a child process). Empty with the reason in `error` when it
+// fails.
+struct PxlibView {
+  QStringList fields;
+  QStringList rows;
+  QString error;
+};
+inline PxlibView PxlibRead(const QString& db, const QString& mb = {}) {
+  QStringList args{db};
+  if (!mb.isEmpty()) args << "--mb" << mb;
+  QProcess p;
+  p.start(PXDUMP_PATH, args);
+  PxlibView v;
+  if (!p.waitForFinished(120000)) {
+    p.kill();
+    p.waitForFinished();
+    v.error = "pxdump timed out on " + db;
+    return v;
+  }
+  const QByteArray err = p.readAllStandardError();
+  if (p.exitStatus() != QProcess::NormalExit || p.exitCode() != 0 || !err.isEmpty()) {
+    v.error = "pxdump on " + db + ": " + QString::fromLatin1(err);
+    return v;
+  }
+  bool data = false;
+  for (const QString& line : QString::fromLatin1(p.readAllStandardOutput()).split('\n')) {
+    if (data && !line.isEmpty())
+      v.rows << line;
+    else if (line == "data")
+      data = true;
+    else if (line.startsWith("field "))
+      v.fields << line.mid(6);
+  }
+  return v;
+}
+
 // The records of a CSV file (RFC 4180: quoted fields may hold commas, quotes and line breaks),
 // the header row included.
 inline QList<QStringList> ParseCsv(const QByteArray& bytes) {

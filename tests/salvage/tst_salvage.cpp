@@ -69,7 +69,9 @@ class TestSalvage : public QObject {
   void undecodableFieldsAreDropped();
   void blobPointers_data();
   void blobPointers();
-  void blobTableGivesTheCsvOnly();
+  void blobTableIsWritten();
+  void memoTableAfterAWreckedBlock_data();
+  void memoTableAfterAWreckedBlock();
   void neverOverwrites_data();
   void neverOverwrites();
   void nothingReadableWritesNothing();
@@ -368,18 +370,114 @@ void TestSalvage::blobPointers() {
   QCOMPARE(salvage::FieldProblem(f, rec, mb) == nullptr, ok);
 }
 
-// Borland's CUSTOMER has a memo field and a non-ascii sort order: the writer cannot make it, so
-// the records come back as CSV only, and the report says why.
-void TestSalvage::blobTableGivesTheCsvOnly() {
+// Borland's CUSTOMER has a memo field (values in a sub-block and in a block of their own) and
+// a non-ascii sort order: salvage writes a table with its .MB, and pxlib reads every value of
+// it as it reads the sample's.
+void TestSalvage::blobTableIsWritten() {
   ZEL_NEED_SAMPLE("paradoxdriver/db/CUSTOMER", "salvage of a table with BLOB fields");
   QTemporaryDir tmp;
   const QString db = CopyTable("paradoxdriver/db/CUSTOMER", tmp.path());
   const SalvageReport r = SalvageTable(db.toStdString(), (tmp.path() + "/NEW.DB").toStdString());
-  QVERIFY(!r.tableWritten);
-  QVERIFY(!r.csvOnlyReason.empty());
-  QVERIFY(!QFile::exists(tmp.path() + "/NEW.DB"));
+  QVERIFY2(r.tableWritten, r.csvOnlyReason.c_str());
+  QVERIFY(r.csvOnlyReason.empty());
   QCOMPARE(r.recovered, 20u);
+  QCOMPARE(r.blobsUnreadable, 0u);
   QCOMPARE(CsvRows(tmp.path() + "/NEW.csv").size(), 20);
+  const PxlibView theirs = PxlibRead(db, Beside(db, ".MB"));
+  const PxlibView ours = PxlibRead(tmp.path() + "/NEW.DB", tmp.path() + "/NEW.MB");
+  QVERIFY2(theirs.error.isEmpty() && ours.error.isEmpty(), qPrintable(theirs.error + ours.error));
+  QCOMPARE(ours.fields, theirs.fields);
+  QCOMPARE(ours.rows, theirs.rows);
+  try {
+    VerifyTable((tmp.path() + "/NEW.DB").toStdString(), "");
+  } catch (const EngineError& e) {
+    QFAIL(e.what());
+  }
+}
+
+// A memo table made by the writer, values in the leader, in sub-blocks and in blocks of their
+// own. A wrecked data block loses its records only; every other record comes back with its
+// whole memo. A wrecked .MB block loses the values it held: their records come back with the
+// leader they kept, and the report counts them.
+void TestSalvage::memoTableAfterAWreckedBlock_data() {
+  QTest::addColumn<bool>("wreckMb");
+  QTest::newRow("data block wrecked") << false;
+  QTest::newRow(".MB block wrecked") << true;
+}
+
+void TestSalvage::memoTableAfterAWreckedBlock() {
+  QFETCH(bool, wreckMb);
+  QTemporaryDir tmp;
+  TableDef def;
+  def.level = 7;
+  def.keyFieldCount = 1;
+  def.fields = {{"ID", FieldType::LongInt, 0},
+                {"Note", FieldType::Memo, 60},
+                {"Name", FieldType::Alpha, 200}};
+  std::vector<Record> rows;
+  for (int i = 1; i <= 120; ++i) {
+    std::string note;
+    if (i % 3 == 1) note = "short note " + std::to_string(i);                       // in the leader
+    if (i % 3 == 2) note = std::string(300 + i, static_cast<char>('a' + i % 26));   // sub-block
+    if (i % 3 == 0) note = std::string(5000 + i, static_cast<char>('A' + i % 26));  // own block
+    rows.push_back({std::int64_t{i}, note, "name " + std::to_string(i)});
+  }
+  const QString db = tmp.path() + "/MEMO.DB";
+  CreateTable(db.toStdString(), def, rows);
+  const PxlibView before = PxlibRead(db, tmp.path() + "/MEMO.MB");
+  QVERIFY2(before.error.isEmpty(), qPrintable(before.error));
+  QCOMPARE(before.rows.size(), 120);
+
+  QStringList expected = before.rows;
+  int lostValues = 0;
+  if (wreckMb) {
+    // The second block of the .MB: the first sub-block's values (records 2, 5, 8, ...).
+    QByteArray mb = Read(tmp.path() + "/MEMO.MB");
+    QVERIFY(mb[4096] == 3);
+    mb.replace(4096, 4096, QByteArray(4096, '\x5A'));
+    Write(tmp.path() + "/MEMO.MB", mb);
+    for (QString& row : expected) {
+      const int id = row.section('|', 0, 0).toInt();
+      const int len = row.section('|', 1, 1).section(':', 0, 0).toInt();
+      if (id % 3 != 2 || len == 0) continue;
+      // A value of the wrecked sub-block keeps the 50 bytes the leader holds.
+      const QString hex = row.section('|', 1, 1).section(':', 1).left(100);
+      row = row.section('|', 0, 0) + "|50:" + hex + '|' + row.section('|', 2);
+      ++lostValues;
+    }
+  } else {
+    const px::Header h = HeaderOf(db);
+    QVERIFY(h.usedBlocks >= 3);
+    const QList<QByteArray> lost = BlockRecords(Read(db), h, 2);
+    FillBlock(db, 2, '\x3C');
+    for (const QByteArray& rec : lost) {
+      const int id = static_cast<int>(
+          record::GetSortableLong(reinterpret_cast<const std::uint8_t*>(rec.constData())));
+      expected.removeIf([&](const QString& r) { return r.section('|', 0, 0).toInt() == id; });
+    }
+    QVERIFY(expected.size() < 120);
+  }
+  const SalvageReport r = SalvageTable(db.toStdString(), (tmp.path() + "/NEW.DB").toStdString());
+  QVERIFY2(r.tableWritten, r.csvOnlyReason.c_str());
+  const PxlibView after = PxlibRead(tmp.path() + "/NEW.DB", tmp.path() + "/NEW.MB");
+  QVERIFY2(after.error.isEmpty(), qPrintable(after.error));
+  if (wreckMb) {
+    // The values the wrecked sub-block held (the first sub-block values, records 2, 5, 8, ...)
+    // are down to their leader; no other value changed.
+    QVERIFY(r.blobsUnreadable > 0);
+    QCOMPARE(after.rows.size(), 120);
+    int shortened = 0;
+    for (qsizetype i = 0; i < after.rows.size(); ++i) {
+      if (after.rows[i] == before.rows[i]) continue;
+      QCOMPARE(after.rows[i], expected[i]);
+      ++shortened;
+    }
+    QCOMPARE(static_cast<std::uint64_t>(shortened), r.blobsUnreadable);
+    QVERIFY(shortened <= lostValues);
+  } else {
+    QCOMPARE(r.blobsUnreadable, 0u);
+    QCOMPARE(after.rows, expected);
+  }
 }
 
 void TestSalvage::neverOverwrites_data() {
@@ -387,6 +485,7 @@ void TestSalvage::neverOverwrites_data() {
   QTest::newRow("NEW.DB") << "NEW.DB";
   QTest::newRow("new.db in another case") << "new.db";
   QTest::newRow("NEW.PX") << "NEW.PX";
+  QTest::newRow("NEW.MB") << "NEW.MB";  // a table with BLOB fields would write one
   QTest::newRow("NEW.csv") << "NEW.csv";
   QTest::newRow("NEW.outside.csv") << "NEW.outside.csv";
 }

@@ -149,6 +149,8 @@ FieldValue Generated(const creators::TableSchema& schema, const engine::FieldDef
       return std::int64_t{i % 9 != 0};
     case FieldType::Alpha:
       break;
+    default:  // the station's tables have no BCD, Bytes or BLOB fields
+      return {};
   }
   std::string text;
   if (n == "TillNum")

@@ -74,6 +74,9 @@ int RunSalvage(const Options& options) {
               << (r.outsideCsv.empty() ? "" : " but " + Shown(r.outsideCsv.string())) << "\n";
     return kUnusable;
   }
+  if (r.blobsUnreadable > 0)
+    std::cout << "BLOB values unreadable: " << r.blobsUnreadable
+              << " (written with the leader their record holds)\n";
   if (r.tableWritten) std::cout << "table: " << Shown(r.table.string()) << "\n";
   if (!r.csvOnlyReason.empty())
     std::cout << "table not written (" << Shown(r.csvOnlyReason) << "); records in the CSV only\n";
