@@ -108,10 +108,6 @@ std::unique_ptr<SecondaryMatch> SecondaryMatch::Make(const std::filesystem::path
     m->parts_.push_back(
         {db.fields[j].offset, x.fields[s + j].offset, db.fields[j].bytes, &db.fields[j]});
   }
-  // A case-insensitive index under the ascii sort order holds its text folded to upper case;
-  // other sort orders' folding is not known, so their entries are compared as stored.
-  const bool fold =
-      (x.indexFlags & px::kIndexFlagCaseInsensitive) != 0 && x.sortOrder == px::kSortAscii;
   // The pairs' bytes as whole words: a part's last word is read whole and masked (the chain
   // scan's buffers have ChainScan::kSlack bytes to spare for it).
   m->caseless_ = (x.indexFlags & px::kIndexFlagCaseInsensitive) != 0;

@@ -87,7 +87,6 @@ class SecondaryMatch {
     std::uint32_t offset;
     std::uint32_t fold;  // bytes of an indexed alpha field of a case-insensitive index
     std::uint64_t mask;
-    bool fold;  // a case-insensitive index's text: the record's letters a..z as A..Z
   };
   struct Pair {
     std::uint64_t hash;
