@@ -500,16 +500,14 @@ class Salvager {
       FileOrderStream stream(*this, &out);
       if (def) {
         const std::vector<FieldDef>& fields = def->fields;
+        const salvage::BlobSource mb(file_.Path());
         bool started = false;
         try {
           CreateTable(newDb_, *def, [&]() -> std::optional<Record> {
             started = true;
             const std::uint8_t* rec = stream.Next();
             if (!rec) return std::nullopt;
-            Record r(fields.size());
-            for (std::size_t i = 0; i < fields.size(); ++i)
-              r[i] = record::Decode(fields[i], rec + h_.fields[i].offset);
-            return r;
+            return ValuesOf(fields, rec, mb);
           });
         } catch (const EngineError& e) {
           // A definition the writer refuses: the general way writes the CSV alone.
@@ -533,6 +531,21 @@ class Salvager {
       report_.csvOnlyReason.clear();
       return false;
     }
+  }
+
+  // A record's values for the new table: BLOB values read from the damaged table's .MB, and a
+  // blank autoincrement value handed out above every value the table holds, so that none repeats
+  // (the CSV keeps it blank).
+  Record ValuesOf(const std::vector<FieldDef>& fields, const std::uint8_t* rec,
+                  const salvage::BlobSource& mb) {
+    Record r(fields.size());
+    for (std::size_t i = 0; i < fields.size(); ++i) {
+      r[i] =
+          salvage::SalvagedValue(fields[i], rec + h_.fields[i].offset, mb, report_.blobsUnreadable);
+      if (fields[i].type == FieldType::AutoInc && std::holds_alternative<std::monostate>(r[i]))
+        r[i] = ++highestAutoInc_;
+    }
+    return r;
   }
 
   void Took(const FileOrderStream& stream) {
@@ -960,17 +973,7 @@ class Salvager {
           started = true;
           const std::uint8_t* rec = stream.Next();
           if (!rec) return std::nullopt;
-          Record r(fields.size());
-          for (std::size_t i = 0; i < fields.size(); ++i) {
-            r[i] = salvage::SalvagedValue(fields[i], rec + h_.fields[i].offset, mb,
-                                          report_.blobsUnreadable);
-            // A blank autoincrement value is still to be handed out: above every value the
-            // table holds, so that none repeats (the CSV keeps it blank).
-            if (fields[i].type == FieldType::AutoInc &&
-                std::holds_alternative<std::monostate>(r[i]))
-              r[i] = ++highestAutoInc_;
-          }
-          return r;
+          return ValuesOf(fields, rec, mb);
         });
         report_.tableWritten = true;
         report_.table = newDb_;
