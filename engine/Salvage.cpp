@@ -10,6 +10,7 @@
 #include <unordered_set>
 #include <vector>
 
+#include "engine/CompareBytes.h"
 #include "engine/CsvExport.h"
 #include "engine/EngineError.h"
 #include "engine/FieldValues.h"
@@ -163,20 +164,6 @@ class BlockReader {
   std::uint32_t count_ = 0;
   std::size_t bytes_ = 0;
 };
-
-// memcmp's order without a call, eight bytes at a time: keys are compared once per record.
-inline int KeyCompare(const std::uint8_t* a, const std::uint8_t* b, std::size_t n) {
-  static_assert(std::endian::native == std::endian::little, "words are swapped to compare");
-  for (; n >= 8; a += 8, b += 8, n -= 8) {
-    std::uint64_t x, y;
-    std::memcpy(&x, a, 8);
-    std::memcpy(&y, b, 8);
-    if (x != y) return __builtin_bswap64(x) < __builtin_bswap64(y) ? -1 : 1;
-  }
-  for (; n > 0; ++a, ++b, --n)
-    if (*a != *b) return *a < *b ? -1 : 1;
-  return 0;
-}
 
 enum class Kind : std::uint8_t { Garbage, Zero, Free, Data };
 enum class Role : std::uint8_t { None, Chain, Candidate, Joined, Outside, Unreadable };
@@ -446,7 +433,8 @@ class Salvager {
         const Summary& sum = s_.summaries_[b];
         if (s_.keyed_ && sum.validInChain > 0) {
           const std::uint8_t* first = s_.blockKeys_.data() + std::size_t{b} * 2 * s_.keyBytes_;
-          if (sum.unordered || (haveKey_ && KeyCompare(lastKey_.data(), first, s_.keyBytes_) >= 0))
+          if (sum.unordered ||
+              (haveKey_ && CompareBytes(lastKey_.data(), first, s_.keyBytes_) >= 0))
             throw NotInFileOrder{};
           std::memcpy(lastKey_.data(), first + s_.keyBytes_, s_.keyBytes_);
           haveKey_ = true;
@@ -586,7 +574,7 @@ class Salvager {
         const std::uint8_t* key = KeyOf(rec);
         if (sum.validInChain == 0) {
           std::memcpy(first, key, keyBytes_);
-        } else if (KeyCompare(last, key, keyBytes_) >= 0) {
+        } else if (CompareBytes(last, key, keyBytes_) >= 0) {
           sum.unordered = true;
         }
         std::memcpy(last, key, keyBytes_);

@@ -6,6 +6,7 @@
 #include <optional>
 #include <system_error>
 
+#include "engine/CompareBytes.h"
 #include "engine/EngineError.h"
 #include "engine/ParadoxFormat.h"
 #include "engine/PositionalFile.h"
@@ -142,21 +143,6 @@ class BlockSet {
 };
 
 // ---- Key order ------------------------------------------------------------------------------
-
-// memcmp's order for the short keys of a table, eight bytes at a time without a call: called for
-// every record and entry of a walk.
-inline int CompareBytes(const std::uint8_t* a, const std::uint8_t* b, std::size_t n) {
-  static_assert(std::endian::native == std::endian::little, "words are swapped to compare");
-  for (; n >= 8; a += 8, b += 8, n -= 8) {
-    std::uint64_t x, y;
-    std::memcpy(&x, a, 8);
-    std::memcpy(&y, b, 8);
-    if (x != y) return __builtin_bswap64(x) < __builtin_bswap64(y) ? -1 : 1;
-  }
-  for (; n > 0; ++a, ++b, --n)
-    if (*a != *b) return *a < *b ? -1 : 1;
-  return 0;
-}
 
 // Compares keys field by field; descending fields reverse. Disabled when the collation of an
 // alpha field is not byte order (non-'ascii' sort orders, case-insensitive indexes): those
