@@ -515,6 +515,40 @@ class RootRunTest : public QObject {
     QVERIFY2(run.out.contains(expected), qPrintable(run.out));
   }
 
+  // A check's report and metrics named outside the prefix are root's to write (a folder of root's
+  // that the till user cannot write); named under the prefix, they are the till user's.
+  void outputsOutsideThePrefixAreWrittenByRoot() {
+    const fs::path rootFolder = prefix_.parent_path() / "var-lib-zelutil";
+    fs::create_directories(rootFolder);
+    fs::permissions(rootFolder, fs::perms(0755));
+    const fs::path report = rootFolder / "check.json";
+    const fs::path metrics = rootFolder / "zelutil.prom";
+    const fs::path userMetrics = Host("ZELPOS/zelutil.prom");
+    const auto decoyBefore = Snapshot(decoy_);
+    const auto before = DriveCHashes();
+    const Run run =
+        RunConsoleAsRoot({"--check-only", "--report", QString::fromStdString(report.string()),
+                          "--metrics", QString::fromStdString(metrics.string())});
+    CheckNothingEscaped(decoyBefore, before, run);
+    QCOMPARE(run.exitCode, 0);
+    for (const fs::path& file : {report, metrics}) {
+      struct stat st {};
+      QVERIFY2(::lstat(file.c_str(), &st) == 0 && S_ISREG(st.st_mode),
+               qPrintable(QString::fromStdString(file.string()) + " not written: " + run.err));
+      QCOMPARE(st.st_uid, uid_t(0));
+    }
+    QFile prom(QString::fromStdString(metrics.string()));
+    QVERIFY(prom.open(QIODevice::ReadOnly));
+    QVERIFY(prom.readAll().contains("zelutil_last_run_exit_status{kind=\"check\"} 0\n"));
+
+    const Run inPrefix = RunConsoleAsRoot(
+        {"--check-only", "--metrics", QString::fromStdString(userMetrics.string())});
+    QCOMPARE(inPrefix.exitCode, 0);
+    struct stat st {};
+    QVERIFY(::lstat(userMetrics.c_str(), &st) == 0);
+    QCOMPARE(st.st_uid, uid_);
+  }
+
   // Files an earlier root run left come back to the account, named on stderr; a file with
   // another link stays root's and untouched.
   void rootOwnedFilesFromAnEarlierRunComeBack() {
