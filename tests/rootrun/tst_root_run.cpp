@@ -285,6 +285,12 @@ class RootRunTest : public QObject {
   void traps() {
     QFETCH(QString, trap);
     QFETCH(QStringList, damage);
+#if defined(__SANITIZE_ADDRESS__)
+    // Each row is a minute and more under the sanitizers; the release build runs every row, and
+    // these three take the sanitized run through the copy, the open and the log.
+    if (trap != "suid-link" && trap != "fifo-tables" && trap != "ini-cr")
+      QSKIP("sanitizer build: this trap runs in the release build");
+#endif
     if (!damage.isEmpty()) {
       // The damage goes on a fresh copy of the station, made as root, then given to the account.
       fs::remove_all(prefix_);
