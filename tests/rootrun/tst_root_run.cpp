@@ -221,6 +221,16 @@ class RootRunTest : public QObject {
 
   void init() {
     if (::geteuid() != 0) QSKIP("needs root");
+#if defined(__SANITIZE_ADDRESS__)
+    // Each trap row is a minute and more under the sanitizers; the release build runs every row,
+    // and these three take the sanitized run through the copy, the open and the log.
+    const QString tag = QTest::currentDataTag() ? QTest::currentDataTag() : "";
+    if (QString(QTest::currentTestFunction()) == "traps" &&
+        !QStringList{"table linked to a set-user-ID program", "FIFOs in place of tables",
+                     "carriage return in the backup count"}
+             .contains(tag))
+      QSKIP("sanitizer build: this trap runs in the release build");
+#endif
     const fs::path base = fs::path(tmp_.path().toStdString()) / std::to_string(++row_);
     prefix_ = base / "prefix";
     driveC_ = prefix_ / "drive_c";
@@ -285,12 +295,6 @@ class RootRunTest : public QObject {
   void traps() {
     QFETCH(QString, trap);
     QFETCH(QStringList, damage);
-#if defined(__SANITIZE_ADDRESS__)
-    // Each row is a minute and more under the sanitizers; the release build runs every row, and
-    // these three take the sanitized run through the copy, the open and the log.
-    if (trap != "suid-link" && trap != "fifo-tables" && trap != "ini-cr")
-      QSKIP("sanitizer build: this trap runs in the release build");
-#endif
     if (!damage.isEmpty()) {
       // The damage goes on a fresh copy of the station, made as root, then given to the account.
       fs::remove_all(prefix_);
