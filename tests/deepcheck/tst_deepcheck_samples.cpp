@@ -72,11 +72,7 @@ class DeepCheckSamplesTest : public QObject {
   void everySampleTable() {
     ZEL_NEED_SAMPLE(QString(), "the deep check over every Borland sample table");
     const QString root = zel::test::SamplesDir();
-    QStringList tables;
-    QDirIterator it(root, {"*.db", "*.DB", "*.Db", "*.dB"}, QDir::Files,
-                    QDirIterator::Subdirectories);
-    while (it.hasNext()) tables << QDir(root).relativeFilePath(it.next());
-    tables.sort();
+    const QStringList tables = zel::test::SampleTables();
     QVERIFY2(tables.size() >= 60, qPrintable(QString("only %1 sample tables").arg(tables.size())));
     int clean = 0;
     QStringList wrong;

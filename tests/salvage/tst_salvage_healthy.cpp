@@ -97,11 +97,7 @@ class TestSalvageHealthy : public QObject {
   void everySampleTable() {
     ZEL_NEED_SAMPLE(QString(), "salvage of every Borland sample table");
     const QString root = zel::test::SamplesDir();
-    QStringList tables;
-    QDirIterator it(root, {"*.db", "*.DB", "*.Db", "*.dB"}, QDir::Files,
-                    QDirIterator::Subdirectories);
-    while (it.hasNext()) tables << QDir(root).relativeFilePath(it.next());
-    tables.sort();
+    const QStringList tables = zel::test::SampleTables();
     QVERIFY(tables.size() >= 60);
     int checked = 0;
     for (const QString& t : tables) {

@@ -6,6 +6,7 @@
 // so a moved folder cannot turn the comparisons into silent skips.
 #include <QByteArray>
 #include <QDir>
+#include <QDirIterator>
 #include <QFileInfo>
 #include <QString>
 #include <QStringList>
@@ -48,6 +49,17 @@ inline QByteArray NoSampleMessage(const QString& relative, const QString& what) 
                               ? QStringLiteral(": cannot run %1, and ZEL_REQUIRE_SAMPLES is set")
                               : QStringLiteral(": skipping %1");
   return (missing + outcome.arg(what)).toUtf8();
+}
+
+// Every sample table's .DB, relative to SamplesDir(), sorted.
+inline QStringList SampleTables() {
+  const QString root = SamplesDir();
+  QStringList tables;
+  QDirIterator it(root, {"*.db", "*.DB", "*.Db", "*.dB"}, QDir::Files,
+                  QDirIterator::Subdirectories);
+  while (it.hasNext()) tables << QDir(root).relativeFilePath(it.next());
+  tables.sort();
+  return tables;
 }
 
 }  // namespace zel::test
