@@ -17,6 +17,10 @@
 //   ZEL_FAULT_NOSYNC=1        fsync and fdatasync succeed at once without syncing (still
 //                             counted): a killed process loses nothing the kernel holds, so
 //                             sweeps of kills and errors need no disk flushes
+//   ZEL_FAULT_POWERLOSS=DIR   records in DIR what a power cut could still take back (see
+//                             PowerLossJournal.h); PowerLoss.cpp applies it after a kill
+//   ZEL_FAULT_TORN=N          the N-th fault-countable operation, when it is a write or pwrite,
+//                             writes only the first half of its bytes, then the process is killed
 //
 // Destructive: unlink, unlinkat, remove, rmdir, every rename (it replaces or moves a name),
 // ftruncate, and an open or creat with O_TRUNC for writing on a file that exists.
@@ -45,6 +49,8 @@
 #include <time.h>
 #include <unistd.h>
 
+#include "PowerLossJournal.h"
+
 namespace {
 
 enum class CrashWhen { Never, Before, After };
@@ -62,6 +68,7 @@ struct Settings {
   int failErrno = EIO;
   bool noSleep = false;
   bool noSync = false;
+  long tornAt = 0;
 };
 
 Settings settings;
@@ -70,6 +77,7 @@ long traceSequence = 0;
 long destructiveSequence = 0;
 long ioSequence = 0;
 thread_local bool inside = false;
+thread_local bool tearThisWrite = false;  // set by Begin for ZEL_FAULT_TORN
 
 template <typename F>
 F Real(const char* name) {
@@ -128,7 +136,14 @@ void Load() {
     settings.noSleep = true;
   if (const char* sync = getenv("ZEL_FAULT_NOSYNC"); sync && strcmp(sync, "1") == 0)
     settings.noSync = true;
+  settings.tornAt = EnvNumber("ZEL_FAULT_TORN");
   __atomic_store_n(&ready, 1, __ATOMIC_RELEASE);
+  // After `ready`: the journal's own open comes back through this layer's open.
+  if (const char* dir = getenv("ZEL_FAULT_POWERLOSS"); dir && *dir) {
+    inside = true;
+    zelfault::JournalOpen(dir);
+    inside = false;
+  }
 }
 
 __attribute__((constructor)) void LoadAtStart() {
@@ -222,6 +237,7 @@ bool Begin(Op& op) {
       errno = settings.failErrno;
       return true;
     }
+    tearThisWrite = op.ioNumber == settings.tornAt;
   }
   return false;
 }
@@ -250,10 +266,12 @@ auto Counted(const char* kind, bool destructive, bool countable, const char* pat
     inside = false;
     return static_cast<Result>(-1);
   }
+  zelfault::JournalBefore(kind, path, path2, op.traceNumber);
   inside = false;
   const Result result = call();
   const int err = errno;
   inside = true;
+  zelfault::JournalAfter(kind, path, path2, op.traceNumber, static_cast<long>(result));
   End(op, static_cast<long>(result), err);
   inside = false;
   return result;
@@ -400,20 +418,39 @@ int creat64(const char* path, mode_t mode) {
                      CallOpenAt64);
 }
 
+// A torn write (ZEL_FAULT_TORN): the first half of the bytes reach the file, then the power goes.
 ssize_t write(int fd, const void* data, size_t size) {
-  return OnFd("write", false, true, fd, [&] { return RawWrite()(fd, data, size); });
+  return OnFd("write", false, true, fd, [&] {
+    if (tearThisWrite && !inside) {
+      (void)RawWrite()(fd, data, size / 2);
+      raise(SIGKILL);
+    }
+    return RawWrite()(fd, data, size);
+  });
 }
 
 ssize_t pwrite(int fd, const void* data, size_t size, off_t offset) {
   using Fn = ssize_t (*)(int, const void*, size_t, off_t);
   ZEL_REAL(Fn, pwrite);
-  return OnFd("pwrite", false, true, fd, [&] { return real_pwrite(fd, data, size, offset); });
+  return OnFd("pwrite", false, true, fd, [&] {
+    if (tearThisWrite && !inside) {
+      (void)real_pwrite(fd, data, size / 2, offset);
+      raise(SIGKILL);
+    }
+    return real_pwrite(fd, data, size, offset);
+  });
 }
 
 ssize_t pwrite64(int fd, const void* data, size_t size, off64_t offset) {
   using Fn = ssize_t (*)(int, const void*, size_t, off64_t);
   ZEL_REAL(Fn, pwrite64);
-  return OnFd("pwrite", false, true, fd, [&] { return real_pwrite64(fd, data, size, offset); });
+  return OnFd("pwrite", false, true, fd, [&] {
+    if (tearThisWrite && !inside) {
+      (void)real_pwrite64(fd, data, size / 2, offset);
+      raise(SIGKILL);
+    }
+    return real_pwrite64(fd, data, size, offset);
+  });
 }
 
 ssize_t writev(int fd, const struct iovec* iov, int count) {

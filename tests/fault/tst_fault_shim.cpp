@@ -6,6 +6,8 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include "PowerLoss.h"
+
 namespace {
 
 const QString kShim = ZEL_FAULT_SHIM;
@@ -181,6 +183,68 @@ class FaultShimTest : public QObject {
              lines[3].constData());
     QVERIFY2(lines[4].startsWith("5 unlink d=2 io=- ") && lines[4].endsWith("= 0"),
              lines[4].constData());
+  }
+
+  void powerCut_data() {
+    QTest::addColumn<QStringList>("arguments");  // after the probe's name; ROOT is put in
+    QTest::addColumn<QStringList>("environment");
+    QTest::addColumn<int>("cut");            // a PowerLossKind, or -1: the kill alone
+    QTest::addColumn<QStringList>("files");  // NAME=BYTES under ROOT afterwards; "-": none
+    const QStringList commit{"commit", "ROOT/file", "ROOT/new"};
+    const QStringList afterUnlink{"ZEL_FAULT_CRASH=after:2"};
+    QTest::newRow("names not synced in their folder are undone, the replaced file comes back")
+        << commit << afterUnlink << int(zelfault::PowerLossKind::Entries)
+        << QStringList{"file=old", "new=-", "new.tmp=-"};
+    QTest::newRow("contents synced before the rename stay under the new name")
+        << commit << afterUnlink << int(zelfault::PowerLossKind::Data)
+        << QStringList{"file=-", "new=new", "new.tmp=-"};
+    QTest::newRow("appends never synced are lost")
+        << QStringList{"write2", "ROOT/file"} << QStringList{} << int(zelfault::PowerLossKind::Data)
+        << QStringList{"file=old"};
+    QTest::newRow("a torn write leaves the first half of its bytes")
+        << commit << QStringList{"ZEL_FAULT_TORN=1"} << -1 << QStringList{"new.tmp=n", "file=old"};
+  }
+
+  // The power-cut record and what it takes back.
+  void powerCut() {
+    QFETCH(QStringList, arguments);
+    QFETCH(QStringList, environment);
+    QFETCH(int, cut);
+    QFETCH(QStringList, files);
+    QTemporaryDir work;
+    QVERIFY(work.isValid());
+    const QString root = work.path() + "/root";
+    const QString journal = work.path() + "/journal";
+    QVERIFY(QDir().mkpath(root) && QDir().mkpath(journal));
+    {
+      QFile f(root + "/file");
+      QVERIFY(f.open(QIODevice::WriteOnly) && f.write("old") == 3);
+    }
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("LD_PRELOAD", kShim);
+    PreloadFirst(env);
+    env.insert("ZEL_FAULT_ROOT", root);
+    env.insert("ZEL_FAULT_POWERLOSS", journal);
+    for (const QString& setting : environment)
+      env.insert(setting.section('=', 0, 0), setting.section('=', 1));
+    QStringList args;
+    for (QString a : arguments) args << a.replace("ROOT", root);
+    QProcess probe;
+    probe.setProcessEnvironment(env);
+    probe.start(kProbe, args);
+    QVERIFY2(probe.waitForFinished(60000), "the probe did not finish");
+    if (cut >= 0) {
+      try {
+        zelfault::ApplyPowerLoss(journal.toStdString(), static_cast<zelfault::PowerLossKind>(cut));
+      } catch (const std::exception& e) {
+        QFAIL(e.what());
+      }
+    }
+    for (const QString& expected : files) {
+      const QString name = expected.section('=', 0, 0);
+      const QByteArray bytes = expected.section('=', 1).toUtf8();
+      QCOMPARE(ReadFile(root + "/" + name), bytes == "-" ? QByteArray("<absent>") : bytes);
+    }
   }
 };
 
