@@ -197,6 +197,29 @@ class ZelcheckTest : public QObject {
              qPrintable(r.out));
   }
 
+  // A table name carries whatever its maker chose: each mode prints it with its control
+  // characters escaped, so the name can neither end a line and forge another verdict nor drive
+  // the terminal.
+  void controlCharactersInNamesAreEscaped_data() {
+    QTest::addColumn<QStringList>("options");
+    QTest::newRow("verdict") << QStringList{};
+    QTest::newRow("deep check") << QStringList{"--deep"};
+    QTest::newRow("info") << QStringList{"--info"};
+  }
+  void controlCharactersInNamesAreEscaped() {
+    QFETCH(QStringList, options);
+    const QString evil = dir_.path() + "/X\nFORGED.DB: usable\x1b[2J.DB";
+    enginetest::Write(evil, "not a table");
+    const Run r = Zelcheck(options << evil);
+    QVERIFY2(r.exitCode == 1 || r.exitCode == 2, qPrintable(r.out + r.err));
+    const QString all = r.out + r.err;
+    QVERIFY2(!all.contains(QChar(0x1b)), qPrintable(all));
+    for (const QString& line : all.split('\n', Qt::SkipEmptyParts))
+      QVERIFY2(!line.startsWith("FORGED.DB"), qPrintable(all));
+    QVERIFY2(all.contains("X\\nFORGED.DB"), qPrintable(all));
+    QFile::remove(evil);
+  }
+
   // --info on fk4 (level 5, code page 850, a named two-field index): the project's table with
   // the sample's definition, and the sample itself when there.
   void info() {
