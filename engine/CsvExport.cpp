@@ -33,10 +33,25 @@ void AppendDouble(std::string& out, double v) {
   out.append(buf, r.ptr);
 }
 
+// `width` decimal digits of 0 <= v < 10^width at `p`.
+void PutDigits(char* p, int v, int width) {
+  for (int i = width - 1; i >= 0; --i, v /= 10) p[i] = static_cast<char>('0' + v % 10);
+}
+
+// A salvage writes millions of these: digits by hand, printf only for values out of range.
 void AppendDate(std::string& out, std::int64_t days) {
   int y = 0, m = 0, d = 0;
   record::YmdFromDate(days, y, m, d);
   char buf[16];
+  if (y >= 0 && y <= 9999) {
+    PutDigits(buf, y, 4);
+    buf[4] = '-';
+    PutDigits(buf + 5, m, 2);
+    buf[7] = '-';
+    PutDigits(buf + 8, d, 2);
+    out.append(buf, 10);
+    return;
+  }
   std::snprintf(buf, sizeof buf, "%04d-%02d-%02d", y, m, d);
   out += buf;
 }
@@ -44,8 +59,17 @@ void AppendDate(std::string& out, std::int64_t days) {
 void AppendTime(std::string& out, std::int64_t ms) {
   char buf[24];
   const int s = static_cast<int>(ms / 1000);
-  std::snprintf(buf, sizeof buf, "%02d:%02d:%02d", s / 3600, s / 60 % 60, s % 60);
-  out += buf;
+  if (ms >= 0 && s / 3600 < 100) {
+    PutDigits(buf, s / 3600, 2);
+    buf[2] = ':';
+    PutDigits(buf + 3, s / 60 % 60, 2);
+    buf[5] = ':';
+    PutDigits(buf + 6, s % 60, 2);
+    out.append(buf, 8);
+  } else {
+    std::snprintf(buf, sizeof buf, "%02d:%02d:%02d", s / 3600, s / 60 % 60, s % 60);
+    out += buf;
+  }
   if (ms % 1000 != 0) {
     std::snprintf(buf, sizeof buf, ".%03d", static_cast<int>(ms % 1000));
     out += buf;
@@ -84,8 +108,18 @@ void AppendBcd(std::string& out, const std::uint8_t* p, int decimals) {
 
 }  // namespace
 
+namespace {
+
+bool NeedsQuotes(std::string_view value) {
+  for (const char c : value)
+    if (c == ',' || c == '"' || c == '\r' || c == '\n') return true;
+  return false;
+}
+
+}  // namespace
+
 void AppendField(std::string& line, std::string_view value) {
-  if (value.find_first_of(",\"\r\n") == std::string_view::npos) {
+  if (!NeedsQuotes(value)) {
     line.append(value);
     return;
   }
@@ -277,9 +311,15 @@ void RecordCsv::Add(const std::uint8_t* rec) {
   const auto& fields = impl_->h.fields;
   for (std::size_t i = 0; i < fields.size(); ++i) {
     if (i) line += ',';
-    impl_->cell.clear();
-    AppendValue(impl_->cell, fields[i], rec, impl_->text);
-    AppendField(line, impl_->cell);
+    // Formatted in place; the rare value that needs quotes is quoted afterwards.
+    const std::size_t start = line.size();
+    AppendValue(line, fields[i], rec, impl_->text);
+    const std::string_view value(line.data() + start, line.size() - start);
+    if (NeedsQuotes(value)) {
+      impl_->cell.assign(value);
+      line.resize(start);
+      AppendField(line, impl_->cell);
+    }
   }
   line += "\r\n";
   impl_->files[0]->Append(line.data(), line.size());

@@ -24,6 +24,9 @@ void WriteAt(Handle file, const std::uint8_t* data, std::size_t size, std::uint6
 // Up to `size` bytes; fewer only at the end of the file.
 std::size_t ReadAt(Handle file, std::uint8_t* data, std::size_t size, std::uint64_t offset,
                    const std::filesystem::path& nameForErrors);
+// Asks the system to start writing the range to disk without waiting for it, so that the sync
+// at the end finds most of a big file written already (a hint: nothing on Windows).
+void StartWriteback(Handle file, std::uint64_t offset, std::size_t size) noexcept;
 // Makes the data durable, then closes.
 void SyncAndClose(Handle file, const std::filesystem::path& nameForErrors);
 void Close(Handle file) noexcept;

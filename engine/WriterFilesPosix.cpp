@@ -63,6 +63,15 @@ std::size_t ReadAt(Handle file, std::uint8_t* data, std::size_t size, std::uint6
   return got;
 }
 
+void StartWriteback(Handle file, std::uint64_t offset, std::size_t size) noexcept {
+#ifdef __linux__
+  (void)::sync_file_range(static_cast<int>(file), static_cast<off_t>(offset),
+                          static_cast<off_t>(size), SYNC_FILE_RANGE_WRITE);
+#else
+  (void)file, (void)offset, (void)size;
+#endif
+}
+
 void SyncAndClose(Handle file, const std::filesystem::path& nameForErrors) {
   if (::fsync(static_cast<int>(file)) != 0) {
     const int err = errno;

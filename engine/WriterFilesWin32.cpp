@@ -86,6 +86,8 @@ std::size_t ReadAt(Handle file, std::uint8_t* data, std::size_t size, std::uint6
   return got;
 }
 
+void StartWriteback(Handle, std::uint64_t, std::size_t) noexcept {}
+
 void SyncAndClose(Handle file, const std::filesystem::path& nameForErrors) {
   if (!FlushFileBuffers(AsHandle(file))) {
     const std::string reason = LastError();

@@ -38,6 +38,8 @@ TempFile::~TempFile() {
 void TempFile::Flush() {
   if (buffer_.empty()) return;
   os::WriteAt(fd_, buffer_.data(), buffer_.size(), flushed_, target_);
+  // The disk writes while the next buffer fills: the sync at the end then has little left.
+  os::StartWriteback(fd_, flushed_, buffer_.size());
   flushed_ += buffer_.size();
   buffer_.clear();
 }
@@ -47,6 +49,7 @@ void TempFile::Append(const void* data, std::size_t size) {
   if (buffer_.size() + size > kBufferSize) Flush();
   if (size >= kBufferSize) {
     os::WriteAt(fd_, p, size, flushed_, target_);
+    os::StartWriteback(fd_, flushed_, size);
     flushed_ += size;
     return;
   }

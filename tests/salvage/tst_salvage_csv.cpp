@@ -74,6 +74,18 @@ void TestSalvageCsv::values_data() {
       enc(FieldType::Date, 0, record::DateFromYmd(2024, 2, 29)), "2024-02-29");
   row("date 0001-01-01", px::FieldCode::Date, 4, 1252, enc(FieldType::Date, 0, std::int64_t{1}),
       "0001-01-01");
+  // Years outside 0..9999 and hours past 99 come only from damage (the encoder refuses them),
+  // so they are stored by hand; they print in full.
+  auto sortableLong = [](std::int64_t v) {
+    const auto u = static_cast<std::uint32_t>(v) ^ 0x80000000u;
+    QByteArray b(4, '\0');
+    for (int i = 0; i < 4; ++i) b[i] = static_cast<char>(u >> (24 - 8 * i));
+    return b;
+  };
+  row("date before year 1", px::FieldCode::Date, 4, 1252, sortableLong(-400), "-001-11-27");
+  row("date after year 9999", px::FieldCode::Date, 4, 1252, sortableLong(4382546), "12000-01-02");
+  row("time past 99 hours", px::FieldCode::Time, 4, 1252, sortableLong((100 * 3600 + 1) * 1000),
+      "100:00:01");
   row("time", px::FieldCode::Time, 4, 1252,
       enc(FieldType::Time, 0, std::int64_t{(13 * 3600 + 5 * 60 + 9) * 1000}), "13:05:09");
   row("time with milliseconds", px::FieldCode::Time, 4, 1252,
