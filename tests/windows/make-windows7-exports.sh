@@ -39,6 +39,7 @@ declared() {
 newer="GetSystemTimePreciseAsFileTime GetOverlappedResultEx CopyFile2 CreateFileMappingFromApp
 InitializeSynchronizationBarrier EnterSynchronizationBarrier DeleteSynchronizationBarrier
 IsImmersiveProcess"
+# shellcheck disable=SC2086  # one word per name
 printf '%s\n' $newer | LC_ALL=C sort -u >"$work/newer"
 
 echo "# Functions Windows 7 exports, for the static import check of the Windows programs."
