@@ -6,6 +6,8 @@
 #include <string_view>
 #include <vector>
 
+#include "creators/CreatorExport.h"
+
 namespace zel::catalogue {
 
 enum class RepairPath { Transient, Kept };
@@ -43,7 +45,7 @@ std::string_view WarningText(int key);
 // has no warning or is not in the catalogue.
 void GetReplaceWarning(const std::string& folder, const std::string& table, std::string& text);
 
-using CreatorProc = void (*)();
+using CreatorProc = void(ZEL_CREATOR_CALL*)();
 // The bound entry point of the Files (table) or Index creator of (folder, table), or nullptr.
 CreatorProc TableCreator(std::string_view folder, std::string_view table);
 CreatorProc IndexCreator(std::string_view folder, std::string_view table);

@@ -8,181 +8,181 @@ using zel::creators::CreateMissingTables;
 
 extern "C" {
 
-void CreateAttendant() {
+void ZEL_CREATOR_CALL CreateAttendant() {
   CreateMissingTables("CreateAttendant", {{"PERMDATA", "ATTEND"}});
 }
-void CreateAttLogPerm() {
+void ZEL_CREATOR_CALL CreateAttLogPerm() {
   CreateMissingTables("CreateAttLogPerm", {{"PERMDATA", "ATTLOG"}});
 }
-void CreateAttLogTemp() {
+void ZEL_CREATOR_CALL CreateAttLogTemp() {
   CreateMissingTables("CreateAttLogTemp", {{"TEMPDATA", "ATTLOG"}});
 }
-void CreateAutoSale() {
+void ZEL_CREATOR_CALL CreateAutoSale() {
   CreateMissingTables("CreateAutoSale", {{"TEMPDATA", "AUTOSALE"}});
 }
-void CreateCashPay() {
+void ZEL_CREATOR_CALL CreateCashPay() {
   CreateMissingTables("CreateCashPay", {{"TEMPDATA", "CASHPAY"}});
 }
-void CreateCOD() {
+void ZEL_CREATOR_CALL CreateCOD() {
   CreateMissingTables("CreateCOD", {{"PERMDATA", "COD"}});
 }
-void CreateCODMast() {
+void ZEL_CREATOR_CALL CreateCODMast() {
   CreateMissingTables("CreateCODMast", {{"PERMDATA", "CODMAST"}});
 }
-void CreateCODVehicle() {
+void ZEL_CREATOR_CALL CreateCODVehicle() {
   CreateMissingTables("CreateCODVehicle", {{"PERMDATA", "CODVECH"}});
 }
-void CreateComboSales() {
+void ZEL_CREATOR_CALL CreateComboSales() {
   CreateMissingTables("CreateComboSales", {{"TEMPDATA", "COMBSALE"}});
 }
-void CreateCompany() {
+void ZEL_CREATOR_CALL CreateCompany() {
   CreateMissingTables("CreateCompany", {{"PERMDATA", "COMPANY"}});
 }
-void CreateCreditors1() {
+void ZEL_CREATOR_CALL CreateCreditors1() {
   CreateMissingTables("CreateCreditors1", {{"PERMDATA", "CREDMAST"}});
 }
-void CreateDebtAge() {
+void ZEL_CREATOR_CALL CreateDebtAge() {
   CreateMissingTables("CreateDebtAge", {{"PERMDATA", "DEBTAGE"}});
 }
-void CreateDebtDet() {
+void ZEL_CREATOR_CALL CreateDebtDet() {
   CreateMissingTables("CreateDebtDet", {{"PERMDATA", "DEBTDET"}});
 }
-void CreateDebTemp() {
+void ZEL_CREATOR_CALL CreateDebTemp() {
   CreateMissingTables("CreateDebTemp", {{"TEMPDATA", "DEBTREP"}, {"PERMDATA", "DEBTEMP"}});
 }
-void CreateDebtors1() {
+void ZEL_CREATOR_CALL CreateDebtors1() {
   CreateMissingTables("CreateDebtors1", {{"PERMDATA", "DEBTMAST"}});
 }
-void CreateDebtors2() {
+void ZEL_CREATOR_CALL CreateDebtors2() {
   CreateMissingTables("CreateDebtors2", {{"PERMDATA", "DEBTVECH"}});
 }
-void CreateDebtors3() {
+void ZEL_CREATOR_CALL CreateDebtors3() {
   CreateMissingTables("CreateDebtors3", {{"PERMDATA", "DEBTRANS"}});
 }
-void CreateDebtors3H() {
+void ZEL_CREATOR_CALL CreateDebtors3H() {
   CreateMissingTables("CreateDebtors3H", {{"PERMDATA", "DEBTRANH"}});
 }
-void CreateDebtorsOTK() {
+void ZEL_CREATOR_CALL CreateDebtorsOTK() {
   CreateMissingTables("CreateDebtorsOTK", {{"PERMDATA", "DEBMAOTK"}, {"PERMDATA", "OTKREK"}});
 }
-void CreateDebTransTemp() {
+void ZEL_CREATOR_CALL CreateDebTransTemp() {
   CreateMissingTables("CreateDebTransTemp", {{"TEMPDATA", "DEBTRANS"}});
 }
-void CreateDispData() {
+void ZEL_CREATOR_CALL CreateDispData() {
   CreateMissingTables("CreateDispData", {{"DISPDATA", "DISPLAY"}});
 }
-void CreateDrivers() {
+void ZEL_CREATOR_CALL CreateDrivers() {
   CreateMissingTables("CreateDrivers", {{"PERMDATA", "DRIVERS"}});
 }
-void CreateDropFile() {
+void ZEL_CREATOR_CALL CreateDropFile() {
   CreateMissingTables("CreateDropFile", {{"TEMPDATA", "DROPLOG"}});
 }
-void CreateDropType() {
+void ZEL_CREATOR_CALL CreateDropType() {
   CreateMissingTables("CreateDropType", {{"TEMPDATA", "DROPTYPE"}});
 }
-void CreateEnd() {
+void ZEL_CREATOR_CALL CreateEnd() {
   CreateMissingTables("CreateEnd", {{"TEMPDATA", "VOID"}});
 }
-void CreateGrade() {
+void ZEL_CREATOR_CALL CreateGrade() {
   CreateMissingTables("CreateGrade", {{"CONFIGDATA", "GRADE"}});
 }
-void CreateGroups() {
+void ZEL_CREATOR_CALL CreateGroups() {
   CreateMissingTables("CreateGroups", {{"PERMDATA", "STOGRP"}});
 }
-void CreateLinkFile() {
+void ZEL_CREATOR_CALL CreateLinkFile() {
   CreateMissingTables("CreateLinkFile", {{"TEMPDATA", "LINK"}});
 }
-void CreateLogin() {
+void ZEL_CREATOR_CALL CreateLogin() {
   CreateMissingTables("CreateLogin", {{"TEMPDATA", "LOGIN"}});
 }
-void CreatePayTemp() {
+void ZEL_CREATOR_CALL CreatePayTemp() {
   CreateMissingTables("CreatePayTemp", {{"TEMPDATA", "PAYTEMP"}});
 }
-void CreatePayTempPerm() {
+void ZEL_CREATOR_CALL CreatePayTempPerm() {
   CreateMissingTables("CreatePayTempPerm", {{"PERMDATA", "PAYTEMP"}});
 }
-void CreatePayType() {
+void ZEL_CREATOR_CALL CreatePayType() {
   CreateMissingTables("CreatePayType", {{"CONFIGDATA", "PAYTYPE"}});
 }
-void CreatePayTypeTemp() {
+void ZEL_CREATOR_CALL CreatePayTypeTemp() {
   CreateMissingTables("CreatePayTypeTemp", {{"TEMPDATA", "PAYTYPE"}});
 }
-void CreatePumpConfig() {
+void ZEL_CREATOR_CALL CreatePumpConfig() {
   CreateMissingTables("CreatePumpConfig", {{"CONFIGDATA", "PUMPCONF"}});
 }
-void CreatePumpHist() {
+void ZEL_CREATOR_CALL CreatePumpHist() {
   CreateMissingTables("CreatePumpHist", {{"HISTORY", "PUMPHIST"}});
 }
-void CreatePumpHistTemp() {
+void ZEL_CREATOR_CALL CreatePumpHistTemp() {
   CreateMissingTables("CreatePumpHistTemp", {{"TEMPDATA", "PUMPHIST"}});
 }
-void CreatePumpSale() {
+void ZEL_CREATOR_CALL CreatePumpSale() {
   CreateMissingTables("CreatePumpSale", {{"TEMPDATA", "PUMPSALE"}});
 }
-void CreateReceipt() {
+void ZEL_CREATOR_CALL CreateReceipt() {
   CreateMissingTables("CreateReceipt", {{"TEMPDATA", "RECEIPT"}});
 }
-void CreateRefund() {
+void ZEL_CREATOR_CALL CreateRefund() {
   CreateMissingTables("CreateRefund", {{"TEMPDATA", "REFUND"}});
 }
-void CreateRepRec() {
+void ZEL_CREATOR_CALL CreateRepRec() {
   CreateMissingTables("CreateRepRec", {{"TEMPDATA", "REPREC"}});
 }
-void CreateSaleMast() {
+void ZEL_CREATOR_CALL CreateSaleMast() {
   CreateMissingTables("CreateSaleMast", {{"TEMPDATA", "SALEMAST"}});
 }
-void CreateSaleTemp() {
+void ZEL_CREATOR_CALL CreateSaleTemp() {
   CreateMissingTables("CreateSaleTemp", {{"TEMPDATA", "SALETEMP"}});
 }
-void CreateSaleVoid() {
+void ZEL_CREATOR_CALL CreateSaleVoid() {
   CreateMissingTables("CreateSaleVoid", {{"TEMPDATA", "SALEVOID"}});
 }
-void CreateShift() {
+void ZEL_CREATOR_CALL CreateShift() {
   CreateMissingTables("CreateShift", {{"CONFIGDATA", "SHIFTS"}});
 }
-void CreateSpecialSundry() {
+void ZEL_CREATOR_CALL CreateSpecialSundry() {
   CreateMissingTables("CreateSpecialSundry", {{"TEMPDATA", "SPECSUN"}});
 }
-void CreateSpecialSundry1() {
+void ZEL_CREATOR_CALL CreateSpecialSundry1() {
   CreateMissingTables("CreateSpecialSundry1", {{"TEMPDATA", "SPECSUN1"}});
 }
-void CreateStock() {
+void ZEL_CREATOR_CALL CreateStock() {
   CreateMissingTables("CreateStock", {{"PERMDATA", "STOCK"}});
 }
-void CreateStockCom() {
+void ZEL_CREATOR_CALL CreateStockCom() {
   CreateMissingTables("CreateStockCom", {{"PERMDATA", "STOCKCOM"}});
 }
-void CreateStoTrans() {
+void ZEL_CREATOR_CALL CreateStoTrans() {
   CreateMissingTables("CreateStoTrans", {{"PERMDATA", "STOTRANS"}});
 }
-void CreateStoVal() {
+void ZEL_CREATOR_CALL CreateStoVal() {
   CreateMissingTables("CreateStoVal", {{"TEMPDATA", "STOVAL"}});
 }
-void CreateSundryDetails() {
+void ZEL_CREATOR_CALL CreateSundryDetails() {
   CreateMissingTables("CreateSundryDetails", {{"TEMPDATA", "SUNDRY"}});
 }
-void CreateSundryHistory() {
+void ZEL_CREATOR_CALL CreateSundryHistory() {
   CreateMissingTables("CreateSundryHistory", {{"HISTORY", "SUNHIST"}});
 }
-void CreateSundryTempData() {
+void ZEL_CREATOR_CALL CreateSundryTempData() {
   CreateMissingTables("CreateSundryTempData", {{"TEMPDATA", "SUNTEMP"}});
 }
-void CreateTankConfig() {
+void ZEL_CREATOR_CALL CreateTankConfig() {
   CreateMissingTables("CreateTankConfig", {{"CONFIGDATA", "TANKCONF"}});
 }
-void CreateTempAutoAtt() {
+void ZEL_CREATOR_CALL CreateTempAutoAtt() {
   CreateMissingTables("CreateTempAutoAtt", {{"TEMPDATA", "AUTOATT"}});
 }
-void CreateTotalisers() {
+void ZEL_CREATOR_CALL CreateTotalisers() {
   CreateMissingTables("CreateTotalisers", {{"CONFIGDATA", "TOTALISE"}});
 }
-void CreateToteHist() {
+void ZEL_CREATOR_CALL CreateToteHist() {
   CreateMissingTables("CreateToteHist", {{"CONFIGDATA", "TOTEHIST"}});
 }
-void CreateToteLog() {
+void ZEL_CREATOR_CALL CreateToteLog() {
   CreateMissingTables("CreateToteLog", {{"TEMPDATA", "TOTELOG"}});
 }
-void CreateWarehouse() {
+void ZEL_CREATOR_CALL CreateWarehouse() {
   CreateMissingTables("CreateWarehouse", {{"PERMDATA", "STOWH"}});
 }
 }

@@ -7,43 +7,43 @@ using zel::creators::RebuildTableIndexes;
 
 extern "C" {
 
-void CreateAttendIndex() {
+void ZEL_CREATOR_CALL CreateAttendIndex() {
   RebuildTableIndexes("CreateAttendIndex", {"PERMDATA", "ATTEND"});
 }
-void CreateCreditorsIndex() {
+void ZEL_CREATOR_CALL CreateCreditorsIndex() {
   RebuildTableIndexes("CreateCreditorsIndex", {"PERMDATA", "CREDMAST"});
 }
-void CreateDebtMastIndex() {
+void ZEL_CREATOR_CALL CreateDebtMastIndex() {
   RebuildTableIndexes("CreateDebtMastIndex", {"PERMDATA", "DEBTMAST"});
 }
-void CreateDebtTransIndex() {
+void ZEL_CREATOR_CALL CreateDebtTransIndex() {
   RebuildTableIndexes("CreateDebtTransIndex", {"PERMDATA", "DEBTRANS"});
 }
-void CreateDebtVechIndex() {
+void ZEL_CREATOR_CALL CreateDebtVechIndex() {
   RebuildTableIndexes("CreateDebtVechIndex", {"PERMDATA", "DEBTVECH"});
 }
-void CreateDisplayIndex() {
+void ZEL_CREATOR_CALL CreateDisplayIndex() {
   RebuildTableIndexes("CreateDisplayIndex", {"DISPDATA", "DISPLAY"});
 }
-void CreateGradeIndex() {
+void ZEL_CREATOR_CALL CreateGradeIndex() {
   RebuildTableIndexes("CreateGradeIndex", {"CONFIGDATA", "GRADE"});
 }
-void CreatePayTypeIndex() {
+void ZEL_CREATOR_CALL CreatePayTypeIndex() {
   RebuildTableIndexes("CreatePayTypeIndex", {"CONFIGDATA", "PAYTYPE"});
 }
-void CreatePumpConfigIndex() {
+void ZEL_CREATOR_CALL CreatePumpConfigIndex() {
   RebuildTableIndexes("CreatePumpConfigIndex", {"CONFIGDATA", "PUMPCONF"});
 }
-void CreateStockIndex() {
+void ZEL_CREATOR_CALL CreateStockIndex() {
   RebuildTableIndexes("CreateStockIndex", {"PERMDATA", "STOCK"});
 }
-void CreateStoGrpIndex() {
+void ZEL_CREATOR_CALL CreateStoGrpIndex() {
   RebuildTableIndexes("CreateStoGrpIndex", {"PERMDATA", "STOGRP"});
 }
-void CreateTankConfIndex() {
+void ZEL_CREATOR_CALL CreateTankConfIndex() {
   RebuildTableIndexes("CreateTankConfIndex", {"CONFIGDATA", "TANKCONF"});
 }
-void CreateTotaliseIndex() {
+void ZEL_CREATOR_CALL CreateTotaliseIndex() {
   RebuildTableIndexes("CreateTotaliseIndex", {"CONFIGDATA", "TOTALISE"});
 }
 }

@@ -16,8 +16,19 @@ constexpr std::uint64_t kSecret2 = 0x8EBC6AF09C88C6E3ull;
 constexpr std::uint64_t kSecret3 = 0x589965CC75374CC3ull;
 
 std::uint64_t Mum(std::uint64_t a, std::uint64_t b) {
+#if defined(__SIZEOF_INT128__)
   const unsigned __int128 r = static_cast<unsigned __int128>(a) * b;
   return static_cast<std::uint64_t>(r) ^ static_cast<std::uint64_t>(r >> 64);
+#else
+  // 32-bit targets have no 128-bit integer: the same product from the 32-bit halves.
+  const std::uint64_t aLo = a & 0xFFFFFFFFu, aHi = a >> 32;
+  const std::uint64_t bLo = b & 0xFFFFFFFFu, bHi = b >> 32;
+  const std::uint64_t ll = aLo * bLo, lh = aLo * bHi, hl = aHi * bLo, hh = aHi * bHi;
+  const std::uint64_t mid = (ll >> 32) + (lh & 0xFFFFFFFFu) + (hl & 0xFFFFFFFFu);
+  const std::uint64_t lo = (ll & 0xFFFFFFFFu) | (mid << 32);
+  const std::uint64_t hi = hh + (lh >> 32) + (hl >> 32) + (mid >> 32);
+  return lo ^ hi;
+#endif
 }
 
 bool SameDescriptor(const px::Field& a, const px::Field& b) {

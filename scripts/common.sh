@@ -121,16 +121,43 @@ zel_skipped() {
     }'
 }
 
-# zel_build_windows DIR: cross-builds the Windows programs with MinGW-w64 into DIR (its bin/
-# holds the programs and DLLs), then packs them into DIR/ZelUtil-windows-x64.zip.
+# The product's version, as the top CMakeLists.txt's project() gives it.
+zel_version() {
+  sed -n 's/^project(ZelUtil VERSION \([0-9.]*\).*/\1/p' "$ZEL_ROOT/CMakeLists.txt"
+}
+
+# zel_build_windows DIR: cross-builds the Windows programs with MinGW-w64, 64-bit into DIR (its
+# bin/ holds the programs and DLLs, probes/ the test programs) and 32-bit into DIR-x86 (the
+# programs and DLLs only), then packs each into DIR: ZelUtil-windows-x64.zip and -x86.zip, and the
+# installers ZelUtil-VERSION-x64.msi and -x86.msi. Each stage's seconds are said as it ends.
 zel_build_windows() {
   dir=$1
-  zel_say "Configuring $dir (Windows, MinGW-w64)"
+  version=$(zel_version)
+  started=$(date +%s)
+  zel_say "Configuring $dir (Windows 64-bit, MinGW-w64)"
   zel_as_user cmake -S "$ZEL_ROOT" -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=Release \
     -DCMAKE_TOOLCHAIN_FILE="$ZEL_ROOT/cmake/toolchains/mingw-w64-x86_64.cmake"
   zel_say "Building $dir ($ZEL_JOBS jobs)"
   zel_as_user cmake --build "$dir" -j "$ZEL_JOBS"
-  rm -f "$dir/ZelUtil-windows-x64.zip"
-  (cd "$dir/bin" && zel_as_user cmake -E tar cf "$dir/ZelUtil-windows-x64.zip" --format=zip -- *.exe *.dll)
-  zel_say "Packed $dir/ZelUtil-windows-x64.zip"
+  zel_say "The 64-bit Windows build took $(($(date +%s) - started)) s"
+  started=$(date +%s)
+  zel_say "Configuring $dir-x86 (Windows 32-bit, MinGW-w64)"
+  zel_as_user cmake -S "$ZEL_ROOT" -B "$dir-x86" -G Ninja -DCMAKE_BUILD_TYPE=Release \
+    -DCMAKE_TOOLCHAIN_FILE="$ZEL_ROOT/cmake/toolchains/mingw-w64-i686.cmake"
+  zel_say "Building $dir-x86 ($ZEL_JOBS jobs): the programs and DLLs only"
+  zel_as_user cmake --build "$dir-x86" -j "$ZEL_JOBS" --target ZelUtil zelutil-console zelcheck \
+    zel-demostation Files Index
+  zel_say "The 32-bit Windows build took $(($(date +%s) - started)) s"
+  started=$(date +%s)
+  for arch in x64 x86; do
+    bin=$dir/bin
+    [ "$arch" = x86 ] && bin=$dir-x86/bin
+    rm -f "$dir/ZelUtil-windows-$arch.zip"
+    (cd "$bin" && zel_as_user cmake -E tar cf "$dir/ZelUtil-windows-$arch.zip" --format=zip -- \
+      ZelUtil.exe zelutil-console.exe zelcheck.exe zel-demostation.exe Files.dll Index.dll)
+    zel_as_user "$ZEL_ROOT/packaging/windows/make-msi.sh" "$bin" "$arch" "$version" \
+      "$dir/ZelUtil-$version-$arch.msi"
+  done
+  zel_say "Packed $dir/ZelUtil-windows-x64.zip, ZelUtil-windows-x86.zip," \
+    "ZelUtil-$version-x64.msi and ZelUtil-$version-x86.msi in $(($(date +%s) - started)) s"
 }

@@ -21,18 +21,24 @@ class WindowsConsoleTest : public QObject {
   Q_OBJECT
 
  private slots:
+  void init() { zel::test::UseWindowsBuild("x64"); }
+
   void sameRunAsOnLinux_data() {
+    QTest::addColumn<QString>("build");
     QTest::addColumn<QStringList>("damages");
-    QTest::newRow("healthy") << QStringList{};
-    for (const char* kind : {"stale-locks", "px-missing", "px-damaged", "px-stale", "index-missing",
-                             "db-header", "db-truncated", "table-missing", "backup-missing",
-                             "backup-damaged", "no-log-folder", "log-readonly"})
-      QTest::newRow(kind) << QStringList{kind};
-    // A kept table whose latest backup is damaged too: restored from the one before.
-    QTest::newRow("db-header on a kept table, latest backup damaged")
-        << QStringList{"db-header:PERMDATA/ATTEND", "backup-damaged:PERMDATA/ATTEND"};
+    for (const QString& build : zel::test::WindowsBuilds()) {
+      QTest::addRow("%s healthy", qPrintable(build)) << build << QStringList{};
+      for (const char* kind : {"stale-locks", "px-missing", "px-damaged", "px-stale",
+                               "index-missing", "db-header", "db-truncated", "table-missing",
+                               "backup-missing", "backup-damaged", "no-log-folder", "log-readonly"})
+        QTest::addRow("%s %s", qPrintable(build), kind) << build << QStringList{kind};
+      // A kept table whose latest backup is damaged too: restored from the one before.
+      QTest::addRow("%s db-header on a kept table, latest backup damaged", qPrintable(build))
+          << build << QStringList{"db-header:PERMDATA/ATTEND", "backup-damaged:PERMDATA/ATTEND"};
+    }
   }
   void sameRunAsOnLinux() {
+    ZEL_USE_WINDOWS_BUILD();
     QFETCH(QStringList, damages);
     zel::test::WinePrefixCopy wine;
     QVERIFY2(!wine.Path().isEmpty(), "cannot copy the template Wine prefix " ZEL_WINE_TEMPLATE);
@@ -74,10 +80,14 @@ class WindowsConsoleTest : public QObject {
   // station that the next run heals: every table usable afterwards and the backup tree
   // untouched throughout.
   void killedRunHealedByTheNext_data() {
+    QTest::addColumn<QString>("build");
     QTest::addColumn<int>("killAfterMs");
-    for (int ms : {200, 600, 1200, 2000, 3000, 4500}) QTest::addRow("%d ms", ms) << ms;
+    for (const QString& build : zel::test::WindowsBuilds())
+      for (int ms : {200, 600, 1200, 2000, 3000, 4500})
+        QTest::addRow("%s %d ms", qPrintable(build), ms) << build << ms;
   }
   void killedRunHealedByTheNext() {
+    ZEL_USE_WINDOWS_BUILD();
     QFETCH(int, killAfterMs);
     zel::test::WinePrefixCopy wine;
     QVERIFY(!wine.Path().isEmpty());

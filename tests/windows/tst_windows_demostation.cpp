@@ -44,13 +44,20 @@ class WindowsDemoStationTest : public QObject {
   Q_OBJECT
 
  private slots:
+  void init() { zel::test::UseWindowsBuild("x64"); }
+
   void buildsTheLinuxStation_data() {
+    QTest::addColumn<QString>("build");
     QTest::addColumn<QStringList>("options");
-    QTest::newRow("sound") << QStringList{"--scale", "40"};
-    QTest::newRow("damaged") << QStringList{"--scale",  "40",        "--damage",       "px-missing",
-                                            "--damage", "db-header", "--backup-count", "2"};
+    for (const QString& build : zel::test::WindowsBuilds()) {
+      QTest::addRow("%s sound", qPrintable(build)) << build << QStringList{"--scale", "40"};
+      QTest::addRow("%s damaged", qPrintable(build))
+          << build << QStringList{"--scale",  "40",        "--damage",       "px-missing",
+                                  "--damage", "db-header", "--backup-count", "2"};
+    }
   }
   void buildsTheLinuxStation() {
+    ZEL_USE_WINDOWS_BUILD();
     QFETCH(QStringList, options);
     zel::test::WinePrefixCopy wine;
     QVERIFY(!wine.Path().isEmpty());
@@ -84,7 +91,13 @@ class WindowsDemoStationTest : public QObject {
   }
 
   // A station already on drive C: is never built over.
+  void refusesAnExistingStation_data() {
+    QTest::addColumn<QString>("build");
+    for (const QString& build : zel::test::WindowsBuilds())
+      QTest::newRow(qPrintable(build)) << build;
+  }
   void refusesAnExistingStation() {
+    ZEL_USE_WINDOWS_BUILD();
     zel::test::WinePrefixCopy wine;
     QVERIFY(!wine.Path().isEmpty());
     const QString program = zel::test::WindowsProgram("zel-demostation.exe");
@@ -95,7 +108,13 @@ class WindowsDemoStationTest : public QObject {
   }
 
   // Windows has no prefix to build in: --prefix is refused as bad use.
+  void prefixIsRefused_data() {
+    QTest::addColumn<QString>("build");
+    for (const QString& build : zel::test::WindowsBuilds())
+      QTest::newRow(qPrintable(build)) << build;
+  }
   void prefixIsRefused() {
+    ZEL_USE_WINDOWS_BUILD();
     zel::test::WinePrefixCopy wine;
     QVERIFY(!wine.Path().isEmpty());
     const auto run = RunProgram(zel::test::WindowsProgram("zel-demostation.exe"),

@@ -12,7 +12,15 @@ class WindowsLocksTest : public QObject {
   Q_OBJECT
 
  private slots:
+  void init() { zel::test::UseWindowsBuild("x64"); }
+
+  void staleAndInUse_data() {
+    QTest::addColumn<QString>("build");
+    for (const QString& build : zel::test::WindowsBuilds())
+      QTest::newRow(qPrintable(build)) << build;
+  }
   void staleAndInUse() {
+    ZEL_USE_WINDOWS_BUILD();
     zel::test::WinePrefixCopy wine;
     QVERIFY(!wine.Path().isEmpty());
     const auto built =

@@ -48,13 +48,37 @@ QSet<QString> PeExports(const QString& file) {
   return names;
 }
 
-QSet<QString> PeImports(const QString& file) {
-  QSet<QString> dlls;
+// The functions a PE file imports, by DLL (lower case).
+QMap<QString, QStringList> PeImports(const QString& file) {
+  QMap<QString, QStringList> imports;
+  QString dll;
+  const QRegularExpression dllName(R"(^\s*DLL Name:\s+(\S+)$)");
+  const QRegularExpression function(R"(^\s+[0-9a-f]+\s+\d+\s+(\S+)$)");
   for (const QString& line : Objdump(file)) {
-    const QRegularExpressionMatch m = QRegularExpression(R"(DLL Name:\s+(\S+))").match(line);
-    if (m.hasMatch()) dlls << m.captured(1).toLower();
+    if (const auto m = dllName.match(line); m.hasMatch()) {
+      dll = m.captured(1).toLower();
+      imports[dll];
+    } else if (line.trimmed().isEmpty()) {
+      dll.clear();
+    } else if (const auto f = function.match(line); f.hasMatch() && !dll.isEmpty()) {
+      imports[dll] << f.captured(1);
+    }
   }
-  return dlls;
+  return imports;
+}
+
+// The functions Windows 7's system DLLs export, by DLL, from the list kept beside the tests
+// (made by tests/windows/make-windows7-exports.sh, which says from what).
+QMap<QString, QSet<QString>> Windows7Exports() {
+  QMap<QString, QSet<QString>> exports;
+  QFile list(QStringLiteral(ZEL_SOURCE_DIR) + "/tests/windows/windows7-exports.txt");
+  if (!list.open(QIODevice::ReadOnly)) return exports;
+  for (const QByteArray& line : list.readAll().split('\n')) {
+    if (line.isEmpty() || line.startsWith('#')) continue;
+    const QList<QByteArray> parts = line.split(' ');
+    if (parts.size() == 2) exports[QString::fromLatin1(parts[0])] << QString::fromLatin1(parts[1]);
+  }
+  return exports;
 }
 
 // The entry points the Linux library exports.
@@ -108,6 +132,13 @@ class WindowsProgramsTest : public QObject {
     return tables;
   }
 
+  // One row per Windows build: "build".
+  static void BuildRows() {
+    QTest::addColumn<QString>("build");
+    for (const QString& build : zel::test::WindowsBuilds())
+      QTest::newRow(qPrintable(build)) << build;
+  }
+
   // Runs both zelchecks on every table and compares; how many tables were unusable.
   static int CompareVerdicts(const QStringList& tables) {
     zel::test::WinePrefixCopy wine;
@@ -135,9 +166,13 @@ class WindowsProgramsTest : public QObject {
   }
 
  private slots:
+  void init() { zel::test::UseWindowsBuild("x64"); }
+
   // zelcheck.exe gives every table the verdict the Linux zelcheck gives: the tables of a demo
   // station with several kinds of damage, and every Borland sample table.
+  void zelcheckVerdictsOnStationTables_data() { BuildRows(); }
   void zelcheckVerdictsOnStationTables() {
+    ZEL_USE_WINDOWS_BUILD();
     QTemporaryDir station;
     const QString error = zel::test::BuildDemoStation(
         station.path(),
@@ -148,36 +183,101 @@ class WindowsProgramsTest : public QObject {
     // STOCK, DEBTMAST, TANKCONF and PUMPSALE are unusable; the others open.
     QVERIFY2(CompareVerdicts(tables) >= 4, "the damaged tables must be among them");
   }
+  void zelcheckVerdictsOnSamples_data() { BuildRows(); }
   void zelcheckVerdictsOnSamples() {
+    ZEL_USE_WINDOWS_BUILD();
     ZEL_NEED_SAMPLE(QString(), "zelcheck.exe against zelcheck on the Borland sample tables");
     const QStringList tables = TablesUnder(zel::test::SamplesDir());
     QVERIFY(tables.size() >= 50);
     CompareVerdicts(tables);
   }
 
-  // Files.dll and Index.dll export exactly the entry points of the Linux libraries, by their
-  // plain names; the programs need nothing but Windows's own DLLs and these two.
+  // Files.dll and Index.dll of each build export exactly the entry points of the Linux
+  // libraries, by their plain names (no @N of the 32-bit __stdcall); every program and DLL is
+  // of the build's machine, needs nothing but Windows's own DLLs and these two, and imports from
+  // Windows's DLLs only functions that Windows 7 exports. Read from the files, so the 32-bit
+  // build is checked on any machine.
+  void exportsAndImports_data() { BuildRows(); }
   void exportsAndImports() {
-    const QSet<QString> files = PeExports(zel::test::WindowsProgram("Files.dll"));
-    const QSet<QString> index = PeExports(zel::test::WindowsProgram("Index.dll"));
+    QFETCH(QString, build);
+    const QString bin =
+        build == "x64" ? QStringLiteral(ZEL_WINDOWS_BIN) : zel::test::Windows32Bin();
+    if (bin.isEmpty()) QSKIP("no 32-bit Windows build given (ZEL_WINDOWS32_DIR)");
+    const QSet<QString> files = PeExports(bin + "/Files.dll");
+    const QSet<QString> index = PeExports(bin + "/Index.dll");
     QCOMPARE(files.size(), 59);
     QCOMPARE(index.size(), 13);
     QCOMPARE(files, ElfExports(ZEL_LINUX_FILES));
     QCOMPARE(index, ElfExports(ZEL_LINUX_INDEX));
-    const QSet<QString> system{"kernel32.dll", "msvcrt.dll",   "user32.dll", "advapi32.dll",
-                               "gdi32.dll",    "comctl32.dll", "shell32.dll"};
-    for (const char* program :
-         {"zelutil-console.exe", "zelcheck.exe", "zel-demostation.exe", "Files.dll", "Index.dll"}) {
-      const QSet<QString> imports = PeImports(zel::test::WindowsProgram(program));
+    const QMap<QString, QSet<QString>> windows7 = Windows7Exports();
+    QStringList wrong;
+    for (const char* program : {"ZelUtil.exe", "zelutil-console.exe", "zelcheck.exe",
+                                "zel-demostation.exe", "Files.dll", "Index.dll"}) {
+      const QString file = bin + "/" + program;
+      const QString format = build == "x64" ? "pei-x86-64" : "pei-i386";
+      QVERIFY2(Objdump(file).join('\n').contains("file format " + format),
+               qPrintable(file + " is not " + format));
+      const QMap<QString, QStringList> imports = PeImports(file);
       QVERIFY2(!imports.isEmpty(), program);
-      for (const QString& dll : imports)
-        QVERIFY2(system.contains(dll) || dll == "files.dll" || dll == "index.dll",
-                 qPrintable(QString(program) + " imports " + dll));
+      for (auto it = imports.begin(); it != imports.end(); ++it) {
+        if (it.key() == "files.dll" || it.key() == "index.dll") continue;
+        if (!windows7.contains(it.key())) {
+          wrong << QString(program) + " imports " + it.key();
+          continue;
+        }
+        for (const QString& function : it.value())
+          if (!windows7[it.key()].contains(function))
+            wrong << QString(program) + " imports " + it.key() + " " + function +
+                         ", which Windows 7 does not export";
+      }
     }
+    QVERIFY2(wrong.isEmpty(), qPrintable(wrong.join('\n')));
     for (const char* program : {"ZelUtil.exe", "zelutil-console.exe"}) {
-      const QSet<QString> imports = PeImports(zel::test::WindowsProgram(program));
-      QVERIFY2(imports.contains("files.dll") && imports.contains("index.dll"), program);
+      const QMap<QString, QStringList> imports = PeImports(bin + "/" + program);
+      const QStringList fromFiles = imports.value("files.dll");
+      const QStringList fromIndex = imports.value("index.dll");
+      QCOMPARE(QSet<QString>(fromFiles.begin(), fromFiles.end()), files);
+      QCOMPARE(QSet<QString>(fromIndex.begin(), fromIndex.end()), index);
     }
+  }
+
+  // The Windows 7 list the check above reads is Windows 7's: it holds the system DLLs the
+  // programs may use, functions Windows 7 has, and none that came with Windows 8 or 10.
+  void windows7ListIsWindows7s_data() {
+    QTest::addColumn<QString>("dll");
+    QTest::addColumn<QString>("function");
+    QTest::addColumn<bool>("listed");
+    QTest::newRow("CreateFileA") << "kernel32.dll"
+                                 << "CreateFileA" << true;
+    QTest::newRow("GetTickCount64 (Vista)") << "kernel32.dll"
+                                            << "GetTickCount64" << true;
+    QTest::newRow("FindWindowA") << "user32.dll"
+                                 << "FindWindowA" << true;
+    QTest::newRow("ExitWindowsEx") << "user32.dll"
+                                   << "ExitWindowsEx" << true;
+    QTest::newRow("AdjustTokenPrivileges") << "advapi32.dll"
+                                           << "AdjustTokenPrivileges" << true;
+    QTest::newRow("fopen") << "msvcrt.dll"
+                           << "fopen" << true;
+    QTest::newRow("CreateFile2 (8)") << "kernel32.dll"
+                                     << "CreateFile2" << false;
+    QTest::newRow("GetSystemTimePreciseAsFileTime (8)")
+        << "kernel32.dll"
+        << "GetSystemTimePreciseAsFileTime" << false;
+    QTest::newRow("SetThreadDescription (10)") << "kernel32.dll"
+                                               << "SetThreadDescription" << false;
+    QTest::newRow("GetDpiForWindow (10)") << "user32.dll"
+                                          << "GetDpiForWindow" << false;
+  }
+  void windows7ListIsWindows7s() {
+    QFETCH(QString, dll);
+    QFETCH(QString, function);
+    QFETCH(bool, listed);
+    const QMap<QString, QSet<QString>> windows7 = Windows7Exports();
+    QCOMPARE(QSet<QString>(windows7.keyBegin(), windows7.keyEnd()),
+             (QSet<QString>{"kernel32.dll", "user32.dll", "gdi32.dll", "advapi32.dll",
+                            "comctl32.dll", "shell32.dll", "msvcrt.dll"}));
+    QCOMPARE(windows7.value(dll).contains(function), listed);
   }
 
   // Every entry point of Files.dll and Index.dll, called under Wine as ZelUtil calls them, makes
@@ -212,7 +312,9 @@ class WindowsProgramsTest : public QObject {
   }
 
   // The creators are bound when the program starts: without Files.dll it does not start at all.
+  void consoleDoesNotStartWithoutFilesDll_data() { BuildRows(); }
   void consoleDoesNotStartWithoutFilesDll() {
+    ZEL_USE_WINDOWS_BUILD();
     zel::test::WinePrefixCopy wine;
     QVERIFY(!wine.Path().isEmpty());
     QTemporaryDir folder;
@@ -230,7 +332,9 @@ class WindowsProgramsTest : public QObject {
   }
 
   // Step 1 finds a real Win32 window titled "ZelPos" with FindWindowA and sends it WM_CLOSE.
+  void stepOneClosesTheRealPosWindow_data() { BuildRows(); }
   void stepOneClosesTheRealPosWindow() {
+    ZEL_USE_WINDOWS_BUILD();
     if (qEnvironmentVariableIsEmpty("DISPLAY")) QSKIP("needs an X display for Wine's windows");
     zel::test::WinePrefixCopy wine;
     QVERIFY(!wine.Path().isEmpty());
@@ -264,7 +368,9 @@ class WindowsProgramsTest : public QObject {
 
   // ZelUtil.exe on a healthy station: its window, titled as on Linux with an 802x525 client
   // area, runs by itself up to the closing question (which nobody answers here).
+  void zelUtilExeReachesTheClosingQuestion_data() { BuildRows(); }
   void zelUtilExeReachesTheClosingQuestion() {
+    ZEL_USE_WINDOWS_BUILD();
     if (qEnvironmentVariableIsEmpty("DISPLAY")) QSKIP("needs an X display for Wine's windows");
     zel::test::WinePrefixCopy wine;
     QVERIFY(!wine.Path().isEmpty());
