@@ -57,8 +57,9 @@ const QString kShim = ZEL_FAULT_SHIM;
 
 constexpr bool kSanitized = ZEL_SWEEP_SANITIZED != 0;
 // The sanitized programs run several times slower; there every point's neighbours are covered
-// by the release build and only a stride of them is run.
-constexpr int kSanitizedStride = 3;
+// by the release build and only a stride of them is run, short enough to keep the whole test
+// command inside its time.
+constexpr int kSanitizedStride = 6;
 // The window's rows cover the same code as the console's beside it; a stride keeps them short.
 constexpr int kWindowStride = 4;
 constexpr int kRunTimeoutMs = kSanitized ? 180000 : 60000;
