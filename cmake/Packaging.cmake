@@ -40,6 +40,12 @@ install(FILES ${CMAKE_SOURCE_DIR}/packaging/zelutil.desktop
   DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
 install(FILES ${CMAKE_SOURCE_DIR}/packaging/zelutil.svg
   DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps)
+# The nightly and boot-time check of a till (zelutil-check@USER.timer), installed disabled: no
+# maintainer script enables it.
+install(FILES ${CMAKE_SOURCE_DIR}/packaging/systemd/zelutil-check@.service
+  ${CMAKE_SOURCE_DIR}/packaging/systemd/zelutil-check@.timer
+  DESTINATION lib/systemd/system)
+install(PROGRAMS ${CMAKE_SOURCE_DIR}/packaging/systemd/zelutil-check DESTINATION lib/zelutil)
 install(FILES ${CMAKE_SOURCE_DIR}/packaging/copyright ${ZEL_PACKAGING_OUT}/changelog.gz
   DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/zelutil)
 

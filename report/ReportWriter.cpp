@@ -88,11 +88,9 @@ Json TableJson(const TableRecord& table) {
   for (const IndexRecord& index : table.indexes)
     indexes.push_back(
         {{"index", index.index}, {"usable", index.usable}, {"error", ErrorJson(index.error)}});
-  return Json{{"folder", table.folder},
-              {"table", table.table},
-              {"indexes", std::move(indexes)},
-              {"repair", RepairJson(table.repair)},
-              {"skipped", table.skipped}};
+  return Json{{"folder", table.folder},        {"table", table.table},
+              {"indexes", std::move(indexes)}, {"repair", RepairJson(table.repair)},
+              {"skipped", table.skipped},      {"retested", table.retested}};
 }
 
 }  // namespace
@@ -133,7 +131,8 @@ std::string ReportDocument(const RunReport& report) {
                         {"posWindow", Name(report.step1.posWindow)},
                         {"lockFiles", std::move(lockFiles)}}},
                       {"tables", std::move(tables)},
-                      {"damagedFilesFolder", OrNull(report.damagedFilesFolder)}};
+                      {"damagedFilesFolder", OrNull(report.damagedFilesFolder)},
+                      {"tablesInUse", OrNull(report.tablesInUse)}};
   // Names read from files may hold any bytes: invalid UTF-8 becomes U+FFFD instead of an error.
   return document.dump(2, ' ', false, Json::error_handler_t::replace) + "\n";
 }

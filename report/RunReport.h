@@ -82,7 +82,8 @@ struct TableRecord {
   std::string table;
   std::vector<IndexRecord> indexes;  // the first test's
   std::optional<RepairRecord> repair;
-  bool skipped = false;  // the guard skipped it after an earlier table stayed unusable
+  bool skipped = false;   // the guard skipped it after an earlier table stayed unusable
+  bool retested = false;  // a check: the first test failed, `indexes` are the second test's
 };
 
 struct RunReport {
@@ -97,6 +98,9 @@ struct RunReport {
   Step1Record step1;
   std::vector<TableRecord> tables;
   std::optional<std::string> damagedFilesFolder;  // Windows folder of this run's kept files
+  // A check: whether a live process (the POS window, a held lock file) was using the tables
+  // while they were tested, so a failure may be a table caught mid-write. None for a run.
+  std::optional<bool> tablesInUse;
 };
 
 }  // namespace zel::report

@@ -141,6 +141,9 @@ class TForm1 {
   // The run report's state: the last table test's open attempts, the repair being recorded,
   // where the report goes and whether the run has got far enough to have one.
   std::vector<zel::report::IndexRecord> lastTest_;
+  // A check's last table test failed once and was tested again; the pauses it waited so far.
+  bool lastRetested_ = false;
+  int retestPausedMs_ = 0;
   zel::report::RepairRecord* repairRecord_ = nullptr;
   std::string reportFile_;
   std::string reportWrittenTo_;

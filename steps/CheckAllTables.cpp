@@ -103,6 +103,7 @@ void TForm1::CheckAllTables() {
       const bool passed = TestTable(folder, table, "", std::string(entry->namedIndexes[0]),
                                     std::string(entry->namedIndexes[1]), "");
       Report.tables.back().indexes = lastTest_;
+      Report.tables.back().retested = lastRetested_;
       if (passed) continue;
       if (checkOnly) {
         ++Summary.tablesUnusable;

@@ -1,8 +1,8 @@
 // A check-only run: the station's lock files and POS window looked at, then Step 2's table
 // tests read-only over every table. Nothing on drive C: changes.
 #include "engine/Session.h"
-#include "steps/Step1Targets.h"
 #include "run/MainScreen.h"
+#include "steps/Step1Targets.h"
 
 void TForm1::SurveyStation() {
   auto& step1 = Report.step1;
@@ -16,11 +16,13 @@ void TForm1::SurveyStation() {
   step1.ok = !posRunning;
   for (const auto& lock : step1.lockFiles)
     if (lock.heldBy) step1.ok = false;
+  Report.tablesInUse = !step1.ok;
 }
 
 void TForm1::RunCheckOnly() {
   reporting_ = true;
   Report.started = platform().system.Now();
+  retestPausedMs_ = 0;
   if (Report.step1.lockFiles.empty()) SurveyStation();
   zel::engine::Session::Default().Close();
   CheckAllTables();

@@ -1,6 +1,9 @@
 // zelutil-console end to end: arguments, the error path, a failed Step 1 and whole runs on a
 // demo station. Power-off is always simulated and no display or system bus is used.
 #include <QDir>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QTemporaryDir>
@@ -179,6 +182,72 @@ class ConsoleRunTest : public QObject {
     QVERIFY(!both.contains("zelutil_table_unusable{"));
     QCOMPARE(both.count("# TYPE zelutil_last_run_exit_status gauge"), 1);
     QVERIFY(QDir(dir.path()).entryList({".zeltmp-*"}, QDir::Hidden | QDir::Files).isEmpty());
+  }
+
+  // --- The till's history.
+
+  // Real runs of a demo station with different damage, a check in between and a report cut
+  // short: newest first, the check among them, the cut report listed as unreadable (exit 1),
+  // and the table replaced in both runs named as one that keeps breaking.
+  void historyOfRealRuns() {
+    QTemporaryDir dir;
+    const QString prefix = dir.filePath("prefix");
+    QCOMPARE(zel::test::BuildDemoStation(prefix, {"db-header:TEMPDATA/PUMPSALE"}), QString());
+    const QString checks = dir.filePath("checks");
+    QVERIFY(QDir().mkdir(checks));
+    const QString reports = prefix + "/drive_c/ZELPOS/ZelUtil.Reports";
+
+    QCOMPARE(RunConsole(prefix, {"--check-only", "--report", checks + "/check-1.json"}).status, 1);
+    QCOMPARE(RunConsole(prefix, {"--yes", "--simulate-power-off"}).status, 0);
+    // The next crash: the same table's header again, and an index of another table lost.
+    QFile table(prefix + "/drive_c/ZELPOS/TEMPDATA/PUMPSALE.DB");
+    QVERIFY(table.open(QIODevice::ReadWrite));
+    table.write(QByteArray(8, '\0'));
+    table.close();
+    QVERIFY(QFile::remove(prefix + "/drive_c/ZELPOS/CONFIGDATA/GRADE.PX"));
+    QTest::qWait(1100);  // a report of its own second
+    QCOMPARE(RunConsole(prefix, {"--yes", "--simulate-power-off"}).status, 0);
+    const QStringList runs = QDir(reports).entryList({"*.json"}, QDir::Files, QDir::Name);
+    QCOMPARE(runs.size(), 2);
+    // A report cut short, as a full disk or a power cut might leave one.
+    QFile first(reports + "/" + runs[0]);
+    QVERIFY(first.open(QIODevice::ReadOnly));
+    const QByteArray whole = first.readAll();
+    QFile cut(reports + "/20200101-000000.json");
+    QVERIFY(cut.open(QIODevice::WriteOnly));
+    cut.write(whole.left(whole.size() / 2));
+    cut.close();
+
+    const Result text = RunConsole(prefix, {"--history", "--history-dir", checks});
+    QCOMPARE(text.status, 1);
+    const QStringList lines = text.out.split('\n', Qt::SkipEmptyParts);
+    QCOMPARE(lines.size(), 5);
+    const QString counts = "  exit 0  tested %1  unusable 0  repaired %2  replaced 1  restored 0  ";
+    QVERIFY2(lines[0].contains(
+                 QRegularExpression("^\\S+  run  " + QString(counts).arg(61).arg(1) +
+                                    "C:\\\\ZelPos\\\\ZelUtil\\.Reports\\\\" + runs[1] + "$")),
+             qPrintable(text.out));
+    QVERIFY2(lines[1].endsWith(QString(counts).arg(61).arg(0) + "C:\\ZelPos\\ZelUtil.Reports\\" +
+                               runs[0]),
+             qPrintable(text.out));
+    QVERIFY2(
+        lines[2].contains(QRegularExpression(
+            "^\\S+  check  exit 1  tested 61  unusable 1  repaired 0  replaced 0  restored 0  " +
+            QRegularExpression::escape(checks + "/check-1.json") + "$")),
+        qPrintable(text.out));
+    QVERIFY2(lines[3].startsWith("unreadable: C:\\ZelPos\\ZelUtil.Reports\\20200101-000000.json: "
+                                 "not a complete report"),
+             qPrintable(text.out));
+    QCOMPARE(lines[4],
+             "keeps breaking: TEMPDATA\\PUMPSALE needed a repair in 2 of the last 2 runs");
+
+    const Result json = RunConsole(prefix, {"--history", "--json", "--history-dir", checks});
+    QCOMPARE(json.status, 1);
+    const QJsonObject document = QJsonDocument::fromJson(json.out.toUtf8()).object();
+    QCOMPARE(document["reports"].toArray().size(), 3);
+    QCOMPARE(document["reports"][0]["neededRepair"].toArray().size(), 2);
+    QCOMPARE(document["unreadable"].toArray().size(), 1);
+    QCOMPARE(document["keepsBreaking"][0]["table"].toString(), "TEMPDATA\\PUMPSALE");
   }
 
   // --- One run at a time.

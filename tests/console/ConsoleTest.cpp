@@ -115,6 +115,52 @@ class ConsoleTest : public QObject {
     QCOMPARE(options->version, version);
   }
 
+  // --history takes only --json and --history-dir, and those only with it.
+  void historyOptions_data() {
+    QTest::addColumn<QStringList>("args");
+    QTest::addColumn<QString>("error");  // empty: accepted
+    QTest::addColumn<bool>("json");
+    QTest::addColumn<QString>("dir");
+    QTest::newRow("plain") << QStringList{"--history"} << "" << false << "";
+    QTest::newRow("json, folder") << QStringList{"--json", "--history", "--history-dir", "/x"} << ""
+                                  << true << "/x";
+    QTest::newRow("folder joined")
+        << QStringList{"--history", "--history-dir=/y"} << "" << false << "/y";
+    QTest::newRow("folder missing") << QStringList{"--history", "--history-dir"}
+                                    << "--history-dir needs a folder" << false << "";
+    QTest::newRow("folder empty") << QStringList{"--history", "--history-dir="}
+                                  << "--history-dir needs a folder" << false << "";
+    QTest::newRow("json alone") << QStringList{"--json"} << "--json is only for --history" << false
+                                << "";
+    QTest::newRow("folder alone") << QStringList{"--history-dir", "/x"}
+                                  << "--history-dir is only for --history" << false << "";
+    for (const char* run : {"--check-only", "--yes", "--timing", "--simulate-power-off"})
+      QTest::newRow(run) << QStringList{"--history", run} << "--history lists reports" << false
+                         << "";
+    QTest::newRow("with metrics") << QStringList{"--history", "--metrics", "/m.prom"}
+                                  << "--history lists reports" << false << "";
+  }
+  void historyOptions() {
+    QFETCH(QStringList, args);
+    QFETCH(QString, error);
+    QFETCH(bool, json);
+    QFETCH(QString, dir);
+    std::vector<std::string> storage;
+    for (const QString& a : args) storage.push_back(a.toStdString());
+    std::vector<const char*> argv;
+    for (const auto& s : storage) argv.push_back(s.c_str());
+    std::string message;
+    const auto options = zel::console::ParseArguments(int(argv.size()), argv.data(), message);
+    QCOMPARE(options.has_value(), error.isEmpty());
+    if (!options) {
+      QVERIFY2(QString::fromStdString(message).startsWith(error), message.c_str());
+      return;
+    }
+    QVERIFY(options->history);
+    QCOMPARE(options->historyJson, json);
+    QCOMPARE(QString::fromStdString(options->historyDir), dir);
+  }
+
   // The lines a check prints before its tests.
   void surveyLines() {
     namespace zr = zel::report;

@@ -135,9 +135,11 @@ QString OwnCommandLine() {
 void CheckShape(const QJsonObject& report) {
   QCOMPARE(Keys(report),
            Sorted({"schema", "kind", "program", "version", "started", "finished", "till", "masterTill",
-                   "exitStatus", "checkOnly", "step1", "tables", "damagedFilesFolder"}));
+                   "exitStatus", "checkOnly", "step1", "tables", "damagedFilesFolder", "tablesInUse"}));
   QCOMPARE(report["schema"].toInt(), 2);
   QCOMPARE(report["kind"].toString(), QString(report["checkOnly"].toBool() ? "check" : "run"));
+  // Only a check looks at whether a live process uses the tables while it tests them.
+  QCOMPARE(report["tablesInUse"].isBool(), report["checkOnly"].toBool());
   QCOMPARE(report["program"].toString(), "zelutil-console");
   QCOMPARE(report["version"].toString(), QString(zel::kVersion));
   QVERIFY2(kIsoTime.match(report["started"].toString()).hasMatch(),
@@ -254,7 +256,7 @@ class ReportRunTest : public QObject {
     for (qsizetype i = 0; i < tables.size(); ++i) {
       const QJsonObject table = tables[i].toObject();
       const auto& entry = entries[std::size_t(i)];
-      QCOMPARE(Keys(table), Sorted({"folder", "table", "indexes", "repair", "skipped"}));
+      QCOMPARE(Keys(table), Sorted({"folder", "table", "indexes", "repair", "skipped", "retested"}));
       QCOMPARE(table["folder"].toString(), ListFolder(entry.folder));
       QCOMPARE(table["table"].toString(), Q(entry.table));
       QCOMPARE(table["skipped"].toBool(true), false);
@@ -509,10 +511,13 @@ class ReportRunTest : public QObject {
     QVERIFY(report["damagedFilesFolder"].isNull());
     const QJsonArray tables = report["tables"].toArray();
     QCOMPARE(tables.size(), 61);
+    QCOMPARE(report["tablesInUse"].toBool(true), false);
     QStringList unusable;
+    QStringList retested;
     for (const QJsonValue table : tables) {
       QVERIFY(table["repair"].isNull());
       QCOMPARE(table["skipped"].toBool(true), false);
+      if (table["retested"].toBool()) retested << table["table"].toString();
       for (const QJsonValue index : table["indexes"].toArray())
         if (!index["usable"].toBool()) {
           unusable << table["table"].toString();
@@ -520,6 +525,9 @@ class ReportRunTest : public QObject {
         }
     }
     QCOMPARE(unusable, (QStringList{"GRADE", "PUMPSALE", "DRIVERS", "STOCK"}));
+    // Each failed twice, after a pause; only the second test's lines are shown.
+    QCOMPARE(retested, unusable);
+    QCOMPARE(r.out.count("Test on TEMPDATA\\PUMPSALE\\Index-> ....Failed"), 1);
   }
 
   // A healthy station with stale lock files: exit 0, the locks reported, nothing changed. A lock
@@ -543,7 +551,9 @@ class ReportRunTest : public QObject {
     zel::test::LockingChild child(Host(prefix.path(), held).toStdString(),
                                   zel::test::LockingChild::Kind::Fcntl);
     QVERIFY(child.Locked());
-    r = RunConsole(prefix.path(), {"--check-only"});
+    QTemporaryDir elsewhere;
+    const QString file = elsewhere.filePath("check.json");
+    r = RunConsole(prefix.path(), {"--check-only", "--report", file});
     after = zel::test::SnapshotTree(prefix.path() + "/drive_c");
     QVERIFY2(after == before, qPrintable(zel::test::TreeDifference(before, after)));
     QCOMPARE(r.status, 1);  // the busy folder's tables cannot be opened
@@ -561,6 +571,8 @@ class ReportRunTest : public QObject {
     QVERIFY(lines.filter(QRegularExpression("^lst3: .*,PERMDATA$")).size() > 0);
     QCOMPARE(lines.filter(QRegularExpression("^lst3: ")).size(),
              lines.filter(QRegularExpression("^lst3: .*,PERMDATA$")).size());
+    // The report says a live process held the tables while they were tested.
+    QCOMPARE(ReadJson(file)["tablesInUse"].toBool(false), true);
   }
 };
 

@@ -134,7 +134,7 @@ class ReportWriterTest : public QObject {
     const QJsonObject json = Parse(text);
     QCOMPARE(Keys(json),
              Sorted({"schema", "kind", "program", "version", "started", "finished", "till", "masterTill",
-                     "exitStatus", "checkOnly", "step1", "tables", "damagedFilesFolder"}));
+                     "exitStatus", "checkOnly", "step1", "tables", "damagedFilesFolder", "tablesInUse"}));
     // The keys come in the order a reader expects them, not sorted.
     QVERIFY(text.find("\"schema\"") < text.find("\"program\"") &&
             text.find("\"exitStatus\"") < text.find("\"step1\"") &&
@@ -174,7 +174,7 @@ class ReportWriterTest : public QObject {
     const QJsonArray tables = json["tables"].toArray();
     QCOMPARE(tables.size(), 3);
     for (const auto& table : tables)
-      QCOMPARE(Keys(table.toObject()), Sorted({"folder", "table", "indexes", "repair", "skipped"}));
+      QCOMPARE(Keys(table.toObject()), Sorted({"folder", "table", "indexes", "repair", "skipped", "retested"}));
     const QJsonObject first = tables[0].toObject();
     QCOMPARE(first["folder"].toString(), "PERMDATA");
     QCOMPARE(first["table"].toString(), "DRIVERS");

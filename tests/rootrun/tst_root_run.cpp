@@ -559,6 +559,50 @@ class RootRunTest : public QObject {
     QCOMPARE(st.st_uid, uid_);
   }
 
+  // --history started by root reads with the till user's rights: a report the account linked to
+  // root's file is not followed, a FIFO does not block, a check report only root may read is
+  // listed as unreadable, never shown; nothing changes.
+  void historyReadsWithTheTillUsersRights() {
+    const QByteArray report =
+        R"({"schema": 2, "kind": "%1", "started": "2026-12-10T05:00:0%2+00:00", "exitStatus": 0,
+            "tables": []})";
+    const fs::path reports = Host("ZELPOS/ZelUtil.Reports");
+    QVERIFY(AsTillUser([&] {
+      fs::create_directories(reports);
+      QFile file(QString::fromStdString((reports / "20261210-050000.json").string()));
+      return file.open(QIODevice::WriteOnly) &&
+             file.write(QString(report).arg("run").arg(0).toUtf8()) > 0 &&
+             ::symlink((decoy_ / "reports" / "20200100-0000000.json").c_str(),
+                       (reports / "20261210-050001.json").c_str()) == 0 &&
+             ::mkfifo((reports / "20261210-050002.json").c_str(), 0600) == 0;
+    }));
+    const fs::path checks = prefix_.parent_path() / "var-lib-zelutil";
+    fs::create_directories(checks);
+    fs::permissions(checks, fs::perms(0755));
+    for (const auto& [name, mode] : {std::pair{"check-1.json", 0644}, {"check-2.json", 0600}}) {
+      QFile file(QString::fromStdString((checks / name).string()));
+      QVERIFY(file.open(QIODevice::WriteOnly));
+      file.write(QString(report).arg("check").arg(mode == 0644 ? 3 : 4).toUtf8());
+      file.close();
+      QVERIFY(::chmod((checks / name).c_str(), mode) == 0);
+    }
+    const auto decoyBefore = Snapshot(decoy_);
+    const auto before = DriveCHashes();
+    const Run run =
+        RunConsoleAsRoot({"--history", "--history-dir", QString::fromStdString(checks.string())});
+    CheckNothingEscaped(decoyBefore, before, run);
+    QCOMPARE(run.exitCode, 1);
+    const QStringList lines = run.out.split('\n', Qt::SkipEmptyParts);
+    QCOMPARE(lines.filter("  check  ").size(), 1);
+    QVERIFY2(lines.filter("  run    ").size() == 1, qPrintable(run.out));
+    for (const QString& expected : QStringList{
+             "unreadable: C:\\ZelPos\\ZelUtil.Reports\\20261210-050001.json: a link, not followed",
+             "unreadable: C:\\ZelPos\\ZelUtil.Reports\\20261210-050002.json: not a regular file",
+             "unreadable: " + QString::fromStdString((checks / "check-2.json").string()) +
+                 ": cannot open: Permission denied"})
+      QVERIFY2(lines.contains(expected), qPrintable(expected + " not in:\n" + run.out));
+  }
+
   // Files an earlier root run left come back to the account, named on stderr; a file with
   // another link stays root's and untouched.
   void rootOwnedFilesFromAnEarlierRunComeBack() {

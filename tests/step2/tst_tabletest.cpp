@@ -82,6 +82,57 @@ class TableTestTest : public QObject {
     QCOMPARE(s.view.lst1.currentRow(), 5);
   }
 
+  // A check tests a failing table again after a pause; only the second test's lines show. A
+  // table another program finished writing meanwhile passes; one still damaged fails once.
+  void checkRetestsAfterAPause_data() {
+    QTest::addColumn<bool>("fixedMeanwhile");
+    QTest::newRow("written meanwhile") << true;
+    QTest::newRow("still damaged") << false;
+  }
+  void checkRetestsAfterAPause() {
+    QFETCH(bool, fixedMeanwhile);
+    Station s;
+    s.form->SetCheckOnly(true);
+    Station::Create("CONFIGDATA", "GRADE");
+    QVERIFY(Station::Remove("CONFIGDATA", "GRADE", ".PX"));
+    if (fixedMeanwhile)
+      s.fake.system.duringSleep = [] {
+        Station::Remove("CONFIGDATA", "GRADE", ".DB");
+        Station::Create("CONFIGDATA", "GRADE");
+      };
+    s.form->TablesOk = true;
+    const int before = s.form->ProgressPosition();
+
+    QCOMPARE(s.form->TestTable("CONFIGDATA", "GRADE", "", "GName", "", ""), fixedMeanwhile);
+    QCOMPARE(s.fake.system.sleeps, std::vector<int>{500});
+    QCOMPARE(s.Lst1(), TestLines("CONFIGDATA", "GRADE", {fixedMeanwhile ? "Done" : "Failed"}));
+    const QStringList failures{"Test on CONFIGDATA\\GRADE\\Index-> ....Failed",
+                               "Test on CONFIGDATA\\GRADE\\Index->GName ....Failed"};
+    const QStringList lst3{"", "GRADE,CONFIGDATA"};
+    QCOMPARE(s.Lst2(), fixedMeanwhile ? QStringList() : failures);
+    QCOMPARE(s.Lst3(), fixedMeanwhile ? QStringList{""} : lst3);
+    QCOMPARE(s.form->ProgressPosition(), before + 1);  // one step for the table, not two
+    QCOMPARE(s.form->TablesOk, fixedMeanwhile);
+
+    // A passing table is tested once, without a pause.
+    s.fake.system.duringSleep = {};
+    Station::Create("TEMPDATA", "ATTLOG");
+    QVERIFY(s.form->TestTable("TEMPDATA", "ATTLOG", "", "", "", ""));
+    QCOMPARE(s.fake.system.sleeps.size(), std::size_t(1));
+  }
+
+  // The pauses of one check add up to a few seconds at most: a folder a live process holds
+  // fails table after table, and the check must not wait on each.
+  void checkPausesAreCapped() {
+    Station s;
+    s.form->SetCheckOnly(true);
+    for (int i = 0; i < 10; ++i) QVERIFY(!s.form->TestTable("TEMPDATA", "LINK", "", "", "", ""));
+    int total = 0;
+    for (const int pause : s.fake.system.sleeps) total += pause;
+    QCOMPARE(total, 3000);
+    QCOMPARE(s.Lst1(), TestLines("TEMPDATA", "LINK", QStringList(10, "Failed")));
+  }
+
   void emptyTableNameDoesNothing() {
     Station s;
     s.form->TablesOk = true;

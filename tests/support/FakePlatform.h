@@ -84,7 +84,13 @@ class FakeSystem : public platform::SystemServices {
   int beeps = 0;
   std::chrono::system_clock::time_point now{};
 
-  void Sleep(int milliseconds) override { sleeps.push_back(milliseconds); }
+  // Runs during each pause: what another program does meanwhile.
+  std::function<void()> duringSleep;
+
+  void Sleep(int milliseconds) override {
+    sleeps.push_back(milliseconds);
+    if (duringSleep) duringSleep();
+  }
   void Beep() override { ++beeps; }
   std::chrono::system_clock::time_point Now() override { return now; }
 };

@@ -19,6 +19,7 @@ std::string Usage() {
   return "Usage: zelutil-console [--yes | --no] [--simulate-power-off] [--timing] [--report FILE]\n"
          "                      [--metrics FILE]\n"
          "       zelutil-console --check-only [--report FILE] [--metrics FILE]\n"
+         "       zelutil-console --history [--json] [--history-dir DIR]\n"
          "Runs ZelUtil's checks and repairs without a window and prints each event as a line:\n"
          "  lst1: TEXT | lst2: TEXT | lst3: TEXT   a line added to a list\n"
          "  lst1: <cleared>                        the list emptied\n"
@@ -42,8 +43,17 @@ std::string Usage() {
          "no\n"
          "                        power-off; first prints for each lock file found\n"
          "                          lock: PATH held by PID COMMAND | lock: PATH stale\n"
-         "                        and \"pos: running\" when the POS window is open. A report is\n"
-         "                        written only with --report.\n"
+         "                        and \"pos: running\" when the POS window is open. A table that\n"
+         "                        fails is tested again after a short pause; its lines are the\n"
+         "                        second test's. A report is written only with --report.\n"
+         "  --history             list the till's run reports (C:\\ZelPos\\ZelUtil.Reports) and\n"
+         "                        check reports (/var/lib/zelutil/<user>, as the\n"
+         "                        zelutil-check@<user> service writes them), newest first, one\n"
+         "                        line each, then the tables that needed a repair in more than\n"
+         "                        one of the last 10 runs (\"keeps breaking\"); a report that\n"
+         "                        cannot be read is listed with the reason (exit 1)\n"
+         "  --json                with --history: the same as one JSON document\n"
+         "  --history-dir DIR     with --history: read check reports from DIR instead\n"
          "  --version             print the version\n"
          "  --help                show this text\n"
          "Exit status: 0 all tables usable, 1 a table stayed unusable or was skipped,\n"
@@ -70,6 +80,48 @@ std::optional<int> Start(int argc, const char* const argv[], Options& options) {
   options = *parsed;
   return std::nullopt;
 }
+
+namespace {
+
+// --history [--json] [--history-dir DIR]: one of the history's words at argv[i] taken into
+// `options` (moving `i` past a value); false when argv[i] is none of them.
+bool ParseHistoryArgument(int argc, const char* const argv[], int& i, Options& options,
+                          std::string& error) {
+  const std::string arg = argv[i] ? argv[i] : "";
+  if (arg == "--history") {
+    options.history = true;
+  } else if (arg == "--json") {
+    options.historyJson = true;
+  } else if (arg == "--history-dir") {
+    if (i + 1 >= argc || !argv[i + 1] || !*argv[i + 1] ||
+        std::string(argv[i + 1]).rfind("--", 0) == 0)
+      error = "--history-dir needs a folder";
+    else
+      options.historyDir = argv[++i];
+  } else if (arg.rfind("--history-dir=", 0) == 0) {
+    options.historyDir = arg.substr(14);
+    if (options.historyDir.empty()) error = "--history-dir needs a folder";
+  } else {
+    return false;
+  }
+  return true;
+}
+
+// The history lists; it runs nothing, so the run's options make no sense with it.
+bool CheckHistoryOptions(const Options& options, bool answered, std::string& error) {
+  if (!options.history) {
+    if (options.historyJson || !options.historyDir.empty())
+      error =
+          std::string(options.historyJson ? "--json" : "--history-dir") + " is only for --history";
+    return error.empty();
+  }
+  if (options.checkOnly || answered || options.simulatePowerOff || options.timing ||
+      !options.reportFile.empty() || !options.metricsFile.empty())
+    error = "--history lists reports and runs nothing: it takes only --json and --history-dir";
+  return error.empty();
+}
+
+}  // namespace
 
 std::optional<Options> ParseArguments(int argc, const char* const argv[], std::string& error) {
   Options options;
@@ -112,7 +164,9 @@ std::optional<Options> ParseArguments(int argc, const char* const argv[], std::s
       options.timing = true;
     else if (arg == "--help" || arg == "-h")
       options.help = true;
-    else {
+    else if (ParseHistoryArgument(argc, argv, i, options, error)) {
+      if (!error.empty()) return std::nullopt;
+    } else {
       error = "unknown argument \"" + EscapeText(arg) + "\"";
       return std::nullopt;
     }
@@ -122,6 +176,7 @@ std::optional<Options> ParseArguments(int argc, const char* const argv[], std::s
     return std::nullopt;
   }
   options.answers = yes ? Answers::Yes : no ? Answers::No : Answers::Ask;
+  if (!CheckHistoryOptions(options, yes || no, error)) return std::nullopt;
   return options;
 }
 

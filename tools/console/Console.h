@@ -31,6 +31,10 @@ struct Options {
   bool checkOnly = false;   // test every table read-only; change nothing
   std::string reportFile;   // the run report goes here instead of the station's report folder
   std::string metricsFile;  // node_exporter's textfile metrics of the run go here
+  // --history: list the till's run and check reports instead of running.
+  bool history = false;
+  bool historyJson = false;
+  std::string historyDir;  // the check reports' folder; "" for /var/lib/zelutil/<user>
 };
 
 // Writes the metrics file in one step (never half written, never through a link at its name):

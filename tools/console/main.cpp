@@ -13,6 +13,7 @@
 #include "report/ReportWriter.h"
 #include "run/FilesRunsMake.h"
 #include "tools/console/Console.h"
+#include "tools/console/HistoryCommand.h"
 
 int main(int argc, char* argv[]) {
   namespace zc = zel::console;
@@ -28,6 +29,8 @@ int main(int argc, char* argv[]) {
   if (const auto ended =
           zp::WorkAsTillUser("zelutil-console", zel::FilesRunsMake(), privileged, zc::kExitError))
     return *ended;
+  // Read with the till user's rights, as everything under drive C:.
+  if (options.history) return zc::RunHistory(options, std::cout);
 
   // The power-off request goes over D-Bus, which wants an application object; no window.
   int qtArgc = 1;

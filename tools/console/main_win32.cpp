@@ -12,6 +12,10 @@ int main(int argc, char* argv[]) {
   namespace zc = zel::console;
   zc::Options options;
   if (const auto ended = zc::Start(argc, argv, options)) return *ended;
+  if (options.history) {
+    std::cerr << "zelutil-console: --history is not available on Windows\n";
+    return zc::kExitUsage;
+  }
 
   namespace zp = zel::platform;
   zc::EventPrinter printer(std::cout);
