@@ -323,6 +323,8 @@ class Salvager {
       if (values::CanBeInvalid(f.code) || px::IsBlobField(f.code)) checked_.push_back(&f);
     }
     report_.blocksInFile = layout_.blocks;
+    report_.lastBlockShort = file_.Size() > layout_.headerSize &&
+                             (file_.Size() - layout_.headerSize) % layout_.blockSize;
     meta_.assign(std::size_t{layout_.blocks} + 1, BlockMeta{});
     summaries_.assign(std::size_t{layout_.blocks} + 1, Summary{});
     if (keyed_) blockKeys_.assign((std::size_t{layout_.blocks} + 1) * 2 * keyBytes_, 0);

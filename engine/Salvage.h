@@ -44,6 +44,7 @@ struct SalvageReport {
   std::uint64_t blocksInFile = 0;
   // Blocks the damaged header counts (0 when unreadable): those above blocksInFile were cut off.
   std::uint64_t headerBlocks = 0;
+  bool lastBlockShort = false;  // the file ends inside its last block
   // BLOB values whose .MB block could not be read (missing or wrecked): the new table holds
   // the leader their record kept.
   std::uint64_t blobsUnreadable = 0;

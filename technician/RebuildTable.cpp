@@ -211,9 +211,10 @@ RebuildOutcome RebuildTable(const fs::path& dbGiven, const RebuildOptions& optio
   out.lostBlocks = r.unreadableBlockNumbers;
   std::sort(out.lostBlocks.begin(), out.lostBlocks.end());
   out.dropped = r.dropped;
-  if (r.headerBlocks > r.blocksInFile) {
-    out.cutOffFirst = static_cast<std::uint32_t>(r.blocksInFile + 1);
-    out.cutOffLast = static_cast<std::uint32_t>(r.headerBlocks);
+  if (r.headerBlocks > r.blocksInFile || (r.lastBlockShort && r.headerBlocks > 0)) {
+    out.cutOffFirst =
+        static_cast<std::uint32_t>(r.lastBlockShort ? r.blocksInFile : r.blocksInFile + 1);
+    out.cutOffLast = static_cast<std::uint32_t>(std::max(r.headerBlocks, r.blocksInFile));
   }
   for (const auto& x : structure.indexes) out.indexes.push_back(x.name);
   out.primaryIndex = std::any_of(newFiles.begin(), newFiles.end(), [](const std::string& n) {

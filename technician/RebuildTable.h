@@ -39,7 +39,8 @@ struct RebuildOutcome {
   std::uint64_t keyViolations = 0;        // records left out for a repeated key, in KEYVIOL.csv
   std::uint64_t outsideChain = 0;         // deleted or orphaned records, in the kept .outside.csv
   std::vector<std::uint32_t> lostBlocks;  // data blocks that gave no record
-  // Blocks the old header counts beyond the end of a file cut short: first and last, or 0.
+  // Blocks the old header counts that a file cut short lost wholly or in part: first and last,
+  // or 0.
   std::uint32_t cutOffFirst = 0, cutOffLast = 0;
   std::uint64_t dropped = 0;         // records in readable blocks whose fields could not be decoded
   std::vector<std::string> indexes;  // the secondary indexes rebuilt, by name

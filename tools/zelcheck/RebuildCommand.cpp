@@ -78,7 +78,7 @@ int RunRebuild(const Options& options) {
   if (r.cutOffFirst != 0)
     where += (where.empty() ? "" : "; ") + std::string("blocks ") + std::to_string(r.cutOffFirst) +
              (r.cutOffLast > r.cutOffFirst ? "-" + std::to_string(r.cutOffLast) : "") +
-             " cut off by the end of the file";
+             " cut short by the end of the file";
   if (!where.empty()) std::cout << " (" << where << ")";
   std::cout << "\n";
   if (r.keyViolations > 0)
