@@ -1,6 +1,7 @@
 #include "technician/RebuildSwap.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -43,21 +44,40 @@ bool IsDataFile(const std::string& name) {
   return Upper(fs::path(name).extension().string()) == ".DB";
 }
 
-std::vector<std::string> MarkedFiles(const fs::path& staging) {
-  std::istringstream in(platform::ReadSmallRegularFile(staging / kMarker, 1 << 16));
+// A file's identity: device and inode, as text; "" when it is not there.
+std::string Identity(const fs::path& file) {
+  struct stat st {};
+  if (::lstat(file.c_str(), &st) != 0) return {};
+  return std::to_string(st.st_dev) + ":" + std::to_string(st.st_ino);
+}
+
+struct Marker {
+  std::string oldData, newData;  // identities of the old and the new data file
   std::vector<std::string> names;
+};
+
+Marker ReadMarker(const fs::path& staging) {
+  std::istringstream in(platform::ReadSmallRegularFile(staging / kMarker, 1 << 16));
+  Marker m;
+  std::getline(in, m.oldData);
+  std::getline(in, m.newData);
+  std::vector<std::string>& names = m.names;
   for (std::string line; std::getline(in, line);) {
     // Only plain names of the staging folder: the marker is ours, but never trusted further.
     if (!line.empty() && line.find('/') == std::string::npos && line != "." && line != "..")
       names.push_back(line);
   }
-  return names;
+  return m;
 }
 
 }  // namespace
 
-void MarkSwapDue(const fs::path& staging, const std::vector<std::string>& newFiles) {
-  std::string text;
+void MarkSwapDue(const fs::path& db, const fs::path& staging,
+                 const std::vector<std::string>& newFiles) {
+  std::string text = Identity(db) + "\n";
+  for (const std::string& name : newFiles)
+    if (IsDataFile(name)) text += Identity(staging / name);
+  text += "\n";
   for (const std::string& name : newFiles) text += name + "\n";
   std::string error;
   if (!platform::WriteFileAtomically(staging / kMarker, text, error))
@@ -73,9 +93,14 @@ bool SwapDue(const fs::path& staging) {
 
 void SwapStagedFiles(const fs::path& db, const fs::path& staging) {
   const fs::path folder = db.parent_path();
-  std::vector<std::string> names = MarkedFiles(staging);
+  const Marker marker = ReadMarker(staging);
+  std::vector<std::string> names = marker.names;
   if (names.empty())
     throw std::runtime_error("the swap marker in " + staging.string() + " is empty");
+  const std::string liveData = Identity(db);
+  if (liveData != marker.oldData && liveData != marker.newData)
+    throw std::runtime_error(db.string() + " was replaced since its rebuild was interrupted; the " +
+                             "rebuilt files wait in " + staging.string());
   // The table's files as they are now, so that a new file takes the name (and case) of the old.
   const std::vector<fs::path> live = engine::ExistingTableFiles(db);
   auto target = [&](const std::string& name) {

@@ -187,18 +187,24 @@ RebuildOutcome RebuildTable(const fs::path& dbGiven, const RebuildOptions& optio
       newFiles.push_back(e.name);
   }
 
-  out.keptFolder = MakeKeptFolder(db, options.stamp.empty() ? Now() : options.stamp);
-  KeepOldFiles(files, out.keptFolder);
-  for (const std::string& name : reports) {
-    const fs::path to = out.keptFolder / name;
-    if (::rename((staging / name).c_str(), to.c_str()) != 0)
-      throw std::runtime_error("cannot move " + name + " to " + out.keptFolder.string() + ": " +
-                               std::strerror(errno));
+  // Until the swap is marked due, a failure leaves the table as it was and nothing staged.
+  try {
+    out.keptFolder = MakeKeptFolder(db, options.stamp.empty() ? Now() : options.stamp);
+    KeepOldFiles(files, out.keptFolder);
+    for (const std::string& name : reports) {
+      const fs::path to = out.keptFolder / name;
+      if (::rename((staging / name).c_str(), to.c_str()) != 0)
+        throw std::runtime_error("cannot move " + name + " to " + out.keptFolder.string() + ": " +
+                                 std::strerror(errno));
+    }
+    SyncFolder(out.keptFolder);
+    SyncFolder(staging);
+  } catch (...) {
+    RemoveStaging(staging);
+    throw;
   }
-  SyncFolder(out.keptFolder);
-  SyncFolder(staging);
 
-  MarkSwapDue(staging, newFiles);
+  MarkSwapDue(db, staging, newFiles);
   SwapStagedFiles(db, staging);
 
   out.kept = r.recovered;
