@@ -535,6 +535,7 @@ class Salvager {
     if (def) {
       def->indexes = options_.indexes;
       def->blockSize = options_.blockSize;
+      def->definitionCount = options_.definitionCount;
     }
     return def;
   }

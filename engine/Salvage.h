@@ -24,10 +24,12 @@ struct SalvageOptions {
   // Reads and checks every record and reports the counts, but writes nothing (no output may
   // exist either way).
   bool dryRun = false;
-  // What the new table gets beyond what the records and the header give: its secondary indexes
-  // and its block size (0: the writer's choice). A rebuild keeps the table's own.
+  // What the new table gets beyond what the records and the header give: its secondary indexes,
+  // its block size (0: the writer's choice) and its definition counter, which a .VAL names. A
+  // rebuild keeps the table's own.
   std::vector<SecondaryIndexDef> indexes;
   int blockSize = 0;
+  int definitionCount = 0;  // the header's table-definition counter (0: a new table's)
   // Keyed tables: where the records left out for a repeated key are written, as CSV (empty:
   // they are only counted). The file is made only when there is such a record.
   std::filesystem::path duplicatesCsv;

@@ -193,6 +193,9 @@ Shape ShapeFromDefinition(const TableDef& def, const fs::path& db) {
               db);
     s.blockCode = static_cast<std::uint8_t>(code);
   }
+  if (def.definitionCount < 0 || def.definitionCount > 255)
+    Invalid("Definition counter " + std::to_string(def.definitionCount) + " is not a byte", db);
+  if (def.definitionCount > 0) s.change2 = static_cast<std::uint8_t>(def.definitionCount);
   return s;
 }
 

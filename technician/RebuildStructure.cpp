@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cctype>
 #include <chrono>
+#include <fstream>
 #include <system_error>
 
 #include "catalogue/Catalogue.h"
@@ -51,8 +52,7 @@ std::shared_ptr<const fs::path> WriteCatalogueTemplate(const StationTable& st, f
 }
 
 // The secondary indexes as the writer is asked for them; refuses what it cannot make.
-std::vector<engine::SecondaryIndexDef> IndexDefinitions(const engine::TableInfo& info,
-                                                        const fs::path& source) {
+std::vector<engine::SecondaryIndexDef> IndexDefinitions(const engine::TableInfo& info) {
   std::vector<engine::SecondaryIndexDef> defs;
   for (const engine::SecondaryIndexInfo& x : info.indexes) {
     const std::string file = x.xFile.string();
@@ -83,8 +83,26 @@ std::vector<engine::SecondaryIndexDef> IndexDefinitions(const engine::TableInfo&
     }
     defs.push_back(std::move(d));
   }
-  (void)source;
   return defs;
+}
+
+// The table-definition counter the rebuilt table must carry: the one its .VAL was made for
+// (level 4 and later), else its own header's; 0 when neither can be read.
+int DefinitionCount(const fs::path& db, const engine::TableInfo* own) {
+  for (const fs::path& file : engine::ExistingTableFiles(db)) {
+    if (Upper(file.extension().string()) != ".VAL") continue;
+    std::ifstream in(file, std::ios::binary);
+    unsigned char head[2] = {};
+    if (in.read(reinterpret_cast<char*>(head), 2) && head[1] >= 0x05) return head[0];
+  }
+  if (!own) return 0;
+  std::ifstream in(db, std::ios::binary);
+  std::vector<std::uint8_t> bytes(0x10000);
+  in.read(reinterpret_cast<char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+  bytes.resize(static_cast<std::size_t>(in.gcount()));
+  engine::px::Header h;
+  std::string problem;
+  return engine::px::ParseHeader(bytes, h, problem) ? h.changeCount2 : 0;
 }
 
 }  // namespace
@@ -149,6 +167,7 @@ RebuildStructure FindRebuildStructure(const fs::path& db, const fs::path& like) 
   }
   if (info.encrypted) throw RebuildRefused("the table is encrypted", source.string());
   s.blockSize = info.blockSize;
+  s.definitionCount = DefinitionCount(db, own ? &info : nullptr);
 
   // An index file whose header is gone: the template's or the catalogue's definitions serve.
   const bool indexUnreadable = std::any_of(info.indexes.begin(), info.indexes.end(),
@@ -166,7 +185,7 @@ RebuildStructure FindRebuildStructure(const fs::path& db, const fs::path& like) 
   if (own && indexUnreadable && like.empty() && schema) {
     std::erase_if(info.indexes, [](const auto& x) { return !x.problem.empty(); });
   }
-  s.indexes = IndexDefinitions(info, source);
+  s.indexes = IndexDefinitions(info);
   // A catalogue table keeps every index ZelPos opens it by, also one whose files were lost, in
   // the catalogue's order (which numbers its files); the table's own definitions go first.
   if (schema) {

@@ -16,6 +16,7 @@ struct RebuildStructure {
   std::filesystem::path like;  // the template for the salvage when the header is destroyed
   std::vector<engine::SecondaryIndexDef> indexes;
   int blockSize = 0;
+  int definitionCount = 0;    // the counter the .VAL names (or the header holds); 0: none known
   std::string headerProblem;  // why the table's own header could not be read
   // The catalogue's template, written to a temporary folder removed with this object.
   std::shared_ptr<const std::filesystem::path> templateFolder;

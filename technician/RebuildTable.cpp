@@ -158,6 +158,7 @@ RebuildOutcome RebuildTable(const fs::path& dbGiven, const RebuildOptions& optio
   salvage.like = structure.like;
   salvage.indexes = structure.indexes;
   salvage.blockSize = structure.blockSize;
+  salvage.definitionCount = structure.definitionCount;
   salvage.duplicatesCsv = staging / kKeyViolations;
   engine::SalvageReport r;
   try {
@@ -217,7 +218,9 @@ RebuildOutcome RebuildTable(const fs::path& dbGiven, const RebuildOptions& optio
   out.lostBlocks = r.unreadableBlockNumbers;
   std::sort(out.lostBlocks.begin(), out.lostBlocks.end());
   out.dropped = r.dropped;
-  if (r.headerBlocks > r.blocksInFile || (r.lastBlockShort && r.headerBlocks > 0)) {
+  // Blocks a file cut short lost: beyond its end, or its last one when that held lost records
+  // (Borland's own files may end inside a last block that holds every record).
+  if (r.headerBlocks > r.blocksInFile || (r.lastBlockShort && r.headerBlocks > 0 && out.lost > 0)) {
     out.cutOffFirst =
         static_cast<std::uint32_t>(r.lastBlockShort ? r.blocksInFile : r.blocksInFile + 1);
     out.cutOffLast = static_cast<std::uint32_t>(std::max(r.headerBlocks, r.blocksInFile));
