@@ -129,6 +129,8 @@ class TestZelcheckRebuild : public QObject {
   void refusalsChangeNothing();
   void headerDestroyedOutsideAStationNeedsATemplate();
   void borlandSamplesRebuiltOrRefused();
+  void badUse_data();
+  void badUse();
 };
 
 void TestZelcheckRebuild::initTestCase() {
@@ -395,6 +397,27 @@ void TestZelcheckRebuild::borlandSamplesRebuiltOrRefused() {
   }
   qInfo("%d samples rebuilt, %d refused", rebuilt, refused);
   QVERIFY(rebuilt > 50);
+}
+
+void TestZelcheckRebuild::badUse_data() {
+  QTest::addColumn<QStringList>("args");
+  QTest::addColumn<QString>("says");
+  QTest::newRow("no table") << QStringList{"--rebuild"} << "no table given";
+  QTest::newRow("an option of --salvage")
+      << QStringList{"--rebuild", "X.DB", "--to", "Y.DB"} << "--rebuild takes no --to";
+  QTest::newRow("template missing")
+      << QStringList{"--rebuild", "X.DB", "--like", "/nonexistent/T.DB"}
+      << "cannot read /nonexistent/T.DB";
+}
+
+// Bad arguments: exit 2, what is wrong on standard error, nothing written.
+void TestZelcheckRebuild::badUse() {
+  QFETCH(QStringList, args);
+  QFETCH(QString, says);
+  const Run r = Zelcheck(args);
+  QCOMPARE(r.status, 2);
+  QVERIFY2(r.err.contains(says), qPrintable(r.err));
+  QVERIFY(r.out.isEmpty());
 }
 
 QTEST_GUILESS_MAIN(TestZelcheckRebuild)
