@@ -278,6 +278,11 @@ class Salvager {
                           "Will not overwrite an existing file: " + newDb_.stem().string() + ext,
                           (folder / (newDb_.stem().string() + ext)).string());
     }
+    if (!options_.duplicatesCsv.empty() && fs::exists(fs::symlink_status(options_.duplicatesCsv)))
+      throw EngineError(
+          SalvageErrorCode::OutputExists,
+          "Will not overwrite an existing file: " + options_.duplicatesCsv.filename().string(),
+          options_.duplicatesCsv.string());
   }
 
   void ReadStructure() {
@@ -287,6 +292,7 @@ class Salvager {
         throw EngineError(ErrorCode::TableEncrypted, "Table is encrypted", file_.Path().string());
       report_.headerReadable = true;
       report_.headerRecords = h_.numRecords;
+      report_.headerBlocks = h_.fileBlocks;
       layout_ = MakeLayout(h_.headerSize, h_.BlockSize(), h_.recordSize, file_.Size());
       layout_.linkLimit = std::max<std::uint32_t>(layout_.blocks, h_.fileBlocks);
     } else {
@@ -317,6 +323,8 @@ class Salvager {
       if (values::CanBeInvalid(f.code) || px::IsBlobField(f.code)) checked_.push_back(&f);
     }
     report_.blocksInFile = layout_.blocks;
+    report_.lastBlockShort = file_.Size() > layout_.headerSize &&
+                             (file_.Size() - layout_.headerSize) % layout_.blockSize;
     meta_.assign(std::size_t{layout_.blocks} + 1, BlockMeta{});
     summaries_.assign(std::size_t{layout_.blocks} + 1, Summary{});
     if (keyed_) blockKeys_.assign((std::size_t{layout_.blocks} + 1) * 2 * keyBytes_, 0);
@@ -473,7 +481,7 @@ class Salvager {
   bool WriteInFileOrder() {
     if (!report_.headerReadable) return false;
     std::string why;
-    const std::optional<TableDef> def = WritableDefinition(h_, why);
+    const std::optional<TableDef> def = Definition(why);
     try {
       if (options_.dryRun) {
         FileOrderStream stream(*this, nullptr);
@@ -521,6 +529,30 @@ class Salvager {
     }
   }
 
+  // The new table's definition: the header's, with what the caller adds.
+  std::optional<TableDef> Definition(std::string& why) const {
+    std::optional<TableDef> def = WritableDefinition(h_, why);
+    if (def) {
+      def->indexes = options_.indexes;
+      def->blockSize = options_.blockSize;
+      def->definitionCount = options_.definitionCount;
+    }
+    return def;
+  }
+
+  // A record left out for its repeated key goes to the duplicates' CSV, when one is asked for.
+  void KeepDuplicate(const std::uint8_t* rec) {
+    if (options_.duplicatesCsv.empty() || options_.dryRun) return;
+    if (!duplicatesOut_) duplicatesOut_.emplace(options_.duplicatesCsv, h_, CodePage());
+    duplicatesOut_->Add(rec);
+  }
+  void CommitDuplicates() {
+    if (!duplicatesOut_) return;
+    duplicatesOut_->Commit();
+    duplicatesOut_.reset();
+    report_.duplicatesCsv = options_.duplicatesCsv;
+  }
+
   // A record's values for the new table: BLOB values read from the damaged table's .MB, and a
   // blank autoincrement value handed out above every value the table holds, so that none repeats
   // (the CSV keeps it blank).
@@ -544,7 +576,12 @@ class Salvager {
   // Chain blocks with nothing readable count as unreadable.
   void CountUnreadableChainBlocks() {
     for (std::uint32_t b : chain_)
-      if (meta_[b].valid == 0) ++report_.unreadableBlocks;
+      if (meta_[b].valid == 0) Unreadable(b);
+  }
+
+  void Unreadable(std::uint32_t b) {
+    ++report_.unreadableBlocks;
+    report_.unreadableBlockNumbers.push_back(b);
   }
 
   // What the record checks need of a data block, taken while it is read by position, so that a
@@ -834,12 +871,8 @@ class Salvager {
     std::unordered_set<std::string_view> seen;
     for (std::uint32_t b = 1; b <= layout_.blocks; ++b) {
       BlockMeta& m = meta_[b];
-      if (m.kind == Kind::Garbage || m.kind == Kind::Zero) {
-        ++report_.unreadableBlocks;
-        continue;
-      }
-      if (m.role == Role::Unreadable) {
-        ++report_.unreadableBlocks;
+      if (m.kind == Kind::Garbage || m.kind == Kind::Zero || m.role == Role::Unreadable) {
+        Unreadable(b);
         continue;
       }
       const bool free = m.kind == Kind::Free;
@@ -865,7 +898,7 @@ class Salvager {
         ++taken;
       }
       report_.outsideChain += taken;
-      if (!free && taken == 0) ++report_.unreadableBlocks;
+      if (!free && taken == 0) Unreadable(b);
     }
     if (out) {
       out->Commit();
@@ -901,7 +934,10 @@ class Salvager {
           continue;
         }
         while (dup_ < s_.duplicates_.size() && s_.duplicates_[dup_] < rank) ++dup_;
-        if (dup_ < s_.duplicates_.size() && s_.duplicates_[dup_] == rank) continue;
+        if (dup_ < s_.duplicates_.size() && s_.duplicates_[dup_] == rank) {
+          s_.KeepDuplicate(rec);
+          continue;
+        }
         if (out_) out_->Add(rec);
         ++taken_;
         return rec;
@@ -938,7 +974,7 @@ class Salvager {
     }
 
     std::string why;
-    const std::optional<TableDef> def = WritableDefinition(h_, why);
+    const std::optional<TableDef> def = Definition(why);
     if (options_.dryRun) {
       // The same reading and checking as a real run, with nothing written.
       Stream stream(*this, nullptr);
@@ -976,6 +1012,7 @@ class Salvager {
       }
     }
     out.Commit();
+    CommitDuplicates();
     report_.csv = csvPath;
     report_.recovered = stream.Taken();
     report_.dropped += stream.Dropped();
@@ -1006,6 +1043,7 @@ class Salvager {
   std::vector<std::uint32_t> ranks_;
   bool chainAscending_ = true;
   std::vector<std::uint32_t> duplicates_;
+  std::optional<csv::RecordCsv> duplicatesOut_;
 };
 
 }  // namespace

@@ -6,6 +6,9 @@
 #include <cstdint>
 #include <filesystem>
 #include <string>
+#include <vector>
+
+#include "engine/TableDefinition.h"
 
 namespace zel::engine {
 
@@ -21,6 +24,15 @@ struct SalvageOptions {
   // Reads and checks every record and reports the counts, but writes nothing (no output may
   // exist either way).
   bool dryRun = false;
+  // What the new table gets beyond what the records and the header give: its secondary indexes,
+  // its block size (0: the writer's choice) and its definition counter, which a .VAL names. A
+  // rebuild keeps the table's own.
+  std::vector<SecondaryIndexDef> indexes;
+  int blockSize = 0;
+  int definitionCount = 0;  // the header's table-definition counter (0: a new table's)
+  // Keyed tables: where the records left out for a repeated key are written, as CSV (empty:
+  // they are only counted). The file is made only when there is such a record.
+  std::filesystem::path duplicatesCsv;
 };
 
 struct SalvageReport {
@@ -29,8 +41,12 @@ struct SalvageReport {
   std::uint64_t dropped = 0;           // records whose fields cannot be decoded
   std::uint64_t duplicated = 0;        // keyed tables: records left out for a repeated key
   std::uint64_t unreadableBlocks = 0;  // blocks with no plausible header or no readable record
-  std::uint64_t joinedBlocks = 0;      // blocks outside the chain taken into the table
+  std::vector<std::uint32_t> unreadableBlockNumbers;  // those blocks, by number
+  std::uint64_t joinedBlocks = 0;  // blocks outside the chain taken into the table
   std::uint64_t blocksInFile = 0;
+  // Blocks the damaged header counts (0 when unreadable): those above blocksInFile were cut off.
+  std::uint64_t headerBlocks = 0;
+  bool lastBlockShort = false;  // the file ends inside its last block
   // BLOB values whose .MB block could not be read (missing or wrecked): the new table holds
   // the leader their record kept.
   std::uint64_t blobsUnreadable = 0;
@@ -43,7 +59,8 @@ struct SalvageReport {
   std::string headerProblem;    // why the damaged header could not be read
   std::filesystem::path table;  // the new .DB, when written
   std::filesystem::path csv;    // the new .csv, when written
-  std::filesystem::path outsideCsv;  // the .outside.csv, when there were such records
+  std::filesystem::path outsideCsv;     // the .outside.csv, when there were such records
+  std::filesystem::path duplicatesCsv;  // the records left out for a repeated key, when any
 };
 
 // The CSV files that go with a new table: NEW.csv and NEW.outside.csv beside NEW.DB.

@@ -60,6 +60,12 @@ struct TableDef {
   // a table of that sort order), since the collation is not known here.
   std::string sortOrder = "ascii";
   int sortByte = -1;
+  // Bytes per data block (a whole number of KiB a reader accepts); 0: the smallest of the
+  // usual sizes that holds the records. A rebuilt table keeps the size it had.
+  int blockSize = 0;
+  // The header's table-definition counter (1..255); 0: a new table's. A .VAL file names the
+  // definition it was made for, so a rebuilt table keeps its own.
+  int definitionCount = 0;
 };
 
 // A field value: blank, text (Alpha, in the table's code page), integer (Short, LongInt, Date,

@@ -56,7 +56,8 @@ struct Shape {
   std::uint8_t change1 = kNewChangeCount;
   std::uint8_t change2 = kNewDefinitionCount;
   bool hasBlobs = false;
-  bool keyOrderKnown = true;  // byte order is the key order
+  bool keyOrderKnown = true;   // byte order is the key order
+  std::uint8_t blockCode = 0;  // the data file's block size in KiB; 0: chosen by the records
 };
 
 struct IndexPlan {
@@ -181,6 +182,20 @@ Shape ShapeFromDefinition(const TableDef& def, const fs::path& db) {
   // The largest block is 32 KiB and must hold at least one record.
   if (px::BlockCapacity(32 * px::kBlockUnit, s.recordSize) < 1)
     Invalid("Records of " + std::to_string(s.recordSize) + " bytes are too large", db);
+  if (def.blockSize != 0) {
+    const int code = def.blockSize / static_cast<int>(px::kBlockUnit);
+    if (def.blockSize < 0 || def.blockSize % static_cast<int>(px::kBlockUnit) != 0 || code > 255 ||
+        !px::IsValidBlockSizeCode(static_cast<std::uint8_t>(code)))
+      Invalid("Block size " + std::to_string(def.blockSize) + " is not one a table can have", db);
+    if (px::BlockCapacity(static_cast<std::size_t>(def.blockSize), s.recordSize) < 1)
+      Invalid("Records of " + std::to_string(s.recordSize) + " bytes do not fit blocks of " +
+                  std::to_string(def.blockSize) + " bytes",
+              db);
+    s.blockCode = static_cast<std::uint8_t>(code);
+  }
+  if (def.definitionCount < 0 || def.definitionCount > 255)
+    Invalid("Definition counter " + std::to_string(def.definitionCount) + " is not a byte", db);
+  if (def.definitionCount > 0) s.change2 = static_cast<std::uint8_t>(def.definitionCount);
   return s;
 }
 
@@ -561,6 +576,11 @@ void CreateTableImpl(const fs::path& db, const TableDef& def, const RecordSource
   h.updateTime = Now();
   h.tableName = db.filename().string();
   h.blockSizeCode = writer::ChooseBlockSizeCode(s.recordSize, count, 1, false, s.version);
+  if (s.blockCode != 0) {
+    const std::size_t capacity =
+        px::BlockCapacity(std::size_t{s.blockCode} * px::kBlockUnit, s.recordSize);
+    h.blockSizeCode = (count + capacity - 1) / capacity <= 65535 ? s.blockCode : 0;
+  }
   if (h.blockSizeCode == 0)
     throw EngineError(WriterErrorCode::InvalidValue,
                       "Too many records for one table (65535 blocks at most)", db.string());

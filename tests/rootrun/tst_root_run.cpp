@@ -90,6 +90,8 @@ class RootRunTest : public QObject {
   QTemporaryDir tmp_;
   fs::path prefix_, driveC_, decoy_, tillHome_;
   int row_ = 0;
+  // How the program names the identity it works with: the run's broker, or a tool that writes.
+  QString identityLine_;
 
   // Runs `plant` in a child that left root for the till account; false when it failed.
   bool AsTillUser(const std::function<bool()>& plant) {
@@ -143,7 +145,7 @@ class RootRunTest : public QObject {
 
   // The console as root, with root's supplementary groups present as sudo leaves them.
   Run RunConsoleAsRoot(const QStringList& args = {"--yes", "--simulate-power-off"},
-                       const QString& systemBus = {}) {
+                       const QString& systemBus = {}, const QString& program = ZEL_CONSOLE) {
     QProcess process;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     if (!systemBus.isEmpty()) env.insert("DBUS_SYSTEM_BUS_ADDRESS", systemBus);
@@ -152,7 +154,7 @@ class RootRunTest : public QObject {
     process.setProcessEnvironment(env);
     // Its own process group, so that the watchdog ends the run's child as well.
     process.setChildProcessModifier([] { ::setpgid(0, 0); });
-    process.start("setpriv", QStringList{"--groups=0,4", "--", ZEL_CONSOLE} + args);
+    process.start("setpriv", QStringList{"--groups=0,4", "--", program} + args);
     Run run;
     // A watchdog, not a timing claim: a run that hangs on a planted file never ends by itself.
     run.finished = process.waitForFinished(120000);
@@ -174,8 +176,7 @@ class RootRunTest : public QObject {
                            const std::set<std::string>& leftToRoot = {},
                            const std::set<fs::path>& planted = {}) {
     QVERIFY2(run.finished, "the run hung and was killed by the watchdog");
-    QVERIFY2(run.err.contains(QString("working on drive C: as uid %1").arg(uid_)),
-             qPrintable(run.err));
+    QVERIFY2(run.err.contains(identityLine_.arg(uid_)), qPrintable(run.err));
     const auto decoyAfter = Snapshot(decoy_);
     for (const auto& [path, node] : decoyBefore) {
       const auto found = decoyAfter.find(path);
@@ -231,6 +232,7 @@ class RootRunTest : public QObject {
              .contains(tag))
       QSKIP("sanitizer build: this trap runs in the release build");
 #endif
+    identityLine_ = "working on drive C: as uid %1";
     const fs::path base = fs::path(tmp_.path().toStdString()) / std::to_string(++row_);
     prefix_ = base / "prefix";
     driveC_ = prefix_ / "drive_c";
@@ -601,6 +603,46 @@ class RootRunTest : public QObject {
              "unreadable: " + QString::fromStdString((checks / "check-2.json").string()) +
                  ": cannot open: Permission denied"})
       QVERIFY2(lines.contains(expected), qPrintable(expected + " not in:\n" + run.out));
+  }
+
+  // zelcheck --rebuild as root over the account's station works with the account's rights: the
+  // rebuilt table and the kept files are the account's, and a link the account planted where
+  // the rebuild stages its files or keeps the old ones leads nowhere outside drive C:.
+  void rebuildAsRoot_data() {
+    QTest::addColumn<QString>("trap");
+    QTest::newRow("no trap") << "";
+    QTest::newRow("staging folder linked to root's folder") << "staging-link";
+    QTest::newRow("damaged-files folder linked to root's folder") << "damaged-link";
+  }
+
+  void rebuildAsRoot() {
+    QFETCH(QString, trap);
+    fs::remove_all(prefix_);
+    QCOMPARE(zel::test::BuildDemoStation(QString::fromStdString(prefix_.string()),
+                                         {"db-header:PERMDATA/ATTEND"}),
+             QString());
+    GiveToTillUser(prefix_);
+    const fs::path link = trap == "staging-link"   ? Host("ZELPOS/PERMDATA/.zeltmp-rebuild-ATTEND")
+                          : trap == "damaged-link" ? Host("ZELPOS/ZelUtil.Damaged")
+                                                   : fs::path();
+    if (!link.empty()) {
+      const fs::path target = trap == "staging-link" ? decoy_ / "folder" : decoy_ / "damaged";
+      QVERIFY(AsTillUser([&] { return ::symlink(target.c_str(), link.c_str()) == 0; }));
+    }
+    const auto decoyBefore = Snapshot(decoy_);
+    const auto before = DriveCHashes();
+    identityLine_ = "writing as uid %1";
+    const Run run =
+        RunConsoleAsRoot({"--rebuild", "C:\\ZELPOS\\PERMDATA\\ATTEND.DB"}, {}, ZEL_ZELCHECK);
+    CheckNothingEscaped(decoyBefore, before, run);
+    if (link.empty()) {
+      QVERIFY2(run.exitCode == 0, qPrintable(run.out + run.err));
+      QVERIFY2(run.out.contains("records kept:"), qPrintable(run.out));
+      QVERIFY(fs::exists(Host("ZELPOS/ZelUtil.Damaged")));
+    } else {
+      QVERIFY2(run.exitCode == 1 && run.err.contains("symbolic link"), qPrintable(run.err));
+      QVERIFY(fs::is_symlink(link));
+    }
   }
 
   // Files an earlier root run left come back to the account, named on stderr; a file with

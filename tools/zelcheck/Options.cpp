@@ -18,6 +18,7 @@ const ModeOption kModeOptions[] = {
     {"--deep",    Mode::Deep,    "table"},
     {"--locks",   Mode::Locks,   "folder"},
     {"--salvage", Mode::Salvage, "table"},
+    {"--rebuild", Mode::Rebuild, "table"},
     {"--version", Mode::Version, ""},
     {"--help",    Mode::Help,    ""},
     {"-h",        Mode::Help,    ""},
@@ -40,7 +41,7 @@ const Setting kSettings[] = {
      [](Options& o, const std::string&) { o.json = true; }},
     {"--to", "the new table's path", {Mode::Salvage},
      [](Options& o, const std::string& v) { o.salvageTo = v; }},
-    {"--like", "a healthy table of the same kind", {Mode::Salvage},
+    {"--like", "a healthy table of the same kind", {Mode::Salvage, Mode::Rebuild},
      [](Options& o, const std::string& v) { o.like = v; }},
 };
 // clang-format on
@@ -129,6 +130,7 @@ void PrintUsage(std::ostream& out) {
          "       zelcheck [--json] --deep TABLE.DB\n"
          "       zelcheck [--json] --locks FOLDER\n"
          "       zelcheck --salvage DAMAGED.DB --to NEW.DB [--like TEMPLATE.DB]\n"
+         "       zelcheck --rebuild TABLE.DB [--like TEMPLATE.DB]\n"
          "       zelcheck --version | --help\n"
          "\n"
          "Checks a Paradox table the way the table engine opens it: first under its primary\n"
@@ -151,10 +153,20 @@ void PrintUsage(std::ostream& out) {
          "NEW.outside.csv, and prints the counts; it never overwrites NEW.DB. --like takes the\n"
          "structure from a healthy table of the same kind when the damaged header is unreadable.\n"
          "Exit 0 output written, 1 the table had records and none could be read, 2 bad arguments.\n"
+         "--rebuild rebuilds TABLE.DB in place with every record salvage can read: the same\n"
+         "level, block size, code page, sort order, fields, key and secondary indexes (the .VAL\n"
+         "stays), from the table itself, else from --like or, for a station's table, from the\n"
+         "catalogue. The old files are kept first (ZelUtil.Damaged\\<time>\\<FOLDER>\\ under a\n"
+         "station, else TABLE.rebuild-<time>/ beside it), records breaking the key go to\n"
+         "KEYVIOL.csv there; then the new files replace the old, the data file last. Refuses,\n"
+         "changing nothing, while ZelPos runs or a process holds the table's files, and a table\n"
+         "the writer cannot make faithfully. Prints records kept, records lost (with their\n"
+         "blocks) and the indexes rebuilt. Exit 0 rebuilt, 1 not rebuilt, 2 bad arguments.\n"
+         "  Example: zelcheck --rebuild 'C:\\ZELPOS\\TEMPDATA\\PUMPSALE.DB'\n"
          "\n"
          "TABLE.DB and FOLDER are host paths; a Windows path such as C:\\ZELPOS\\TEMPDATA\\X.DB\n"
-         "is mapped into $WINEPREFIX/drive_c. Only --salvage writes (its new files); no lock\n"
-         "files are made.\n"
+         "is mapped into $WINEPREFIX/drive_c. Only --salvage (its new files) and --rebuild\n"
+         "write; no lock files are made.\n"
          "\n"
          "Exit status: 0 all usable, 1 a table or index is unusable,\n"
          "2 bad arguments or a file or folder that cannot be read.\n";

@@ -12,6 +12,7 @@ enum class Mode {
   Locks,    // --locks FOLDER
   Deep,     // --deep TABLE.DB: the deep check
   Salvage,  // --salvage DAMAGED.DB --to NEW.DB [--like TEMPLATE.DB]
+  Rebuild,  // --rebuild TABLE.DB [--like TEMPLATE.DB]
   Version,
   Help,
 };
@@ -23,7 +24,7 @@ struct Options {
   std::vector<std::string> indexes;  // --index NAME
   bool json = false;                 // --json: one JSON document on stdout instead of lines
   std::string salvageTo;             // --to NEW.DB: where --salvage writes
-  std::string like;                  // --like TEMPLATE.DB: the structure for --salvage
+  std::string like;  // --like TEMPLATE.DB: the structure for --salvage and --rebuild
 };
 
 // Reads the arguments (without the program name). On bad use returns false with `error` saying

@@ -1,6 +1,6 @@
-// zelcheck: tells whether a Paradox table and its indexes are usable.
-// Reads only: no lock files, nothing written. Each mode lives in its own file; Options.cpp
-// holds the command line.
+// zelcheck: tells whether a Paradox table and its indexes are usable. Only --salvage and
+// --rebuild write; no lock files are made. Each mode lives in its own file; Options.cpp holds
+// the command line.
 #include <iostream>
 #include <string>
 #include <vector>
@@ -10,6 +10,7 @@
 #include "tools/zelcheck/InfoCommand.h"
 #include "tools/zelcheck/LocksCommand.h"
 #include "tools/zelcheck/Options.h"
+#include "tools/zelcheck/RebuildCommand.h"
 #include "tools/zelcheck/SalvageCommand.h"
 #include "tools/zelcheck/VerifyCommand.h"
 #include "zel/Version.h"
@@ -40,6 +41,8 @@ int main(int argc, char** argv) {
       return RunDeep(options);
     case Mode::Salvage:
       return RunSalvage(options);
+    case Mode::Rebuild:
+      return RunRebuild(options);
   }
   return kBadUse;
 }
