@@ -93,7 +93,7 @@ struct LostByRestoreRecord {
 struct PutBackRecord {
   std::string source;                // Windows path of the salvaged table the records came from
   std::uint64_t added = 0;           // records appended
-  std::uint64_t alreadyPresent = 0;  // heap: identical records present already, not added again
+  std::uint64_t alreadyPresent = 0;  // identical records present already, not added again
   std::uint64_t keyViolations = 0;   // keyed: records whose key is present, in KEYVIOL.csv
   std::optional<std::string> keyViolPath;  // Windows path of KEYVIOL.csv, when written
 };

@@ -13,9 +13,12 @@
 #include "report/ReportWriter.h"
 #include "run/FilesRunsMake.h"
 #include "tools/console/Console.h"
+#include "tools/console/TechnicianCommands.h"
 
 int main(int argc, char* argv[]) {
   namespace zc = zel::console;
+  // The technician's commands are programs of their own that share this one's name.
+  if (const auto ended = zc::RunTechnicianCommand(argc, argv)) return *ended;
   zc::Options options;
   if (const auto ended = zc::Start(argc, argv, options)) return *ended;
 
