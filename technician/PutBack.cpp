@@ -101,7 +101,8 @@ bool SameStructure(const std::vector<engine::FieldDef>& a, const std::vector<eng
 }
 
 void WriteKeyViolations(platform::WindowsFiles& files, const std::string& path,
-                        const engine::TableRecords& salvaged, const std::vector<std::size_t>& rows) {
+                        const engine::TableRecords& salvaged,
+                        const std::vector<std::size_t>& rows) {
   const int codePage = salvaged.header.codePage ? salvaged.header.codePage : 1252;
   std::string text;
   for (std::size_t f = 0; f < salvaged.fields.size(); ++f) {

@@ -9,7 +9,8 @@ MergePlan PlanMerge(const std::vector<engine::Record>& live,
   MergePlan plan;
   if (keyFields > 0) {
     std::map<engine::Record, const engine::Record*> byKey;
-    for (const engine::Record& r : live) byKey.emplace(engine::Record(r.begin(), r.begin() + keyFields), &r);
+    for (const engine::Record& r : live)
+      byKey.emplace(engine::Record(r.begin(), r.begin() + keyFields), &r);
     for (std::size_t i = 0; i < salvaged.size(); ++i) {
       const engine::Record& r = salvaged[i];
       const auto [it, added] = byKey.emplace(engine::Record(r.begin(), r.begin() + keyFields), &r);

@@ -11,7 +11,7 @@
 namespace zel::technician {
 
 struct MergePlan {
-  std::vector<std::size_t> added;          // indexes into the salvaged records, in their order
+  std::vector<std::size_t> added;           // indexes into the salvaged records, in their order
   std::vector<std::size_t> keyViolations;   // keyed: the key is present with other values
   std::vector<std::size_t> alreadyPresent;  // an identical record is present
 };

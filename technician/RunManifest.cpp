@@ -56,9 +56,8 @@ std::string MakeCommandFolder(TechnicianContext& context, const std::string& wha
   for (int n = 2; std::filesystem::exists(platform::MapWindowsPath(name), ec); ++n)
     name = stamp + "-" + std::to_string(n);
   for (const std::string& folder : {std::string(kDamagedRoot), name})
-    if (platform::IsSymbolicLink(platform::MapWindowsPath(folder.back() == '\\'
-                                                              ? folder.substr(0, folder.size() - 1)
-                                                              : folder)))
+    if (platform::IsSymbolicLink(platform::MapWindowsPath(
+            folder.back() == '\\' ? folder.substr(0, folder.size() - 1) : folder)))
       throw TechnicianError(folder + " is a symbolic link; it is not followed");
   auto& files = context.files;
   if (!files.CreateDirectories(name) || !files.FlushFolder(name) ||

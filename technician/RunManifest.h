@@ -21,8 +21,9 @@ std::string ChangedSince(platform::WindowsFiles& files, const std::string& folde
 std::string MakeCommandFolder(TechnicianContext& context, const std::string& what);
 
 // Keeps the table's live files named in `names` ("ATTLOG.DB", ...) in the data folder's folder
-// under `commandFolder` (a second name, else a copy), and notes each in `record` as kept or, when missing, as touched.
-// Raises TechnicianError when one cannot be kept: then nothing of the table may change.
+// under `commandFolder` (a second name, else a copy), and notes each in `record` as kept or, when
+// missing, as touched. Raises TechnicianError when one cannot be kept: then nothing of the table
+// may change.
 void KeepLiveFiles(platform::WindowsFiles& files, const std::string& commandFolder,
                    const std::string& folder, const std::string& table,
                    const std::vector<std::string>& names, report::RepairRecord& record);

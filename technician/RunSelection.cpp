@@ -37,8 +37,9 @@ std::pair<std::string, int> NameOrder(const fs::path& file) {
 bool ReplacedATable(const report::RunReport& report) {
   if (report.kind && *report.kind != report::ReportKind::Run) return false;
   return std::any_of(report.tables.begin(), report.tables.end(), [](const auto& table) {
-    return table.repair && (table.repair->kind == report::RepairKind::NewEmpty ||
-                            table.repair->kind == report::RepairKind::Restore) &&
+    return table.repair &&
+           (table.repair->kind == report::RepairKind::NewEmpty ||
+            table.repair->kind == report::RepairKind::Restore) &&
            table.repair->savedTo;
   });
 }

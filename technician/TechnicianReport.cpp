@@ -21,8 +21,7 @@ report::RunReport NewCommandReport(TechnicianContext& context, report::ReportKin
   return r;
 }
 
-std::string PublishCommandReport(TechnicianContext& context, report::RunReport& r,
-                                 int exitStatus) {
+std::string PublishCommandReport(TechnicianContext& context, report::RunReport& r, int exitStatus) {
   r.finished = context.now();
   r.exitStatus = exitStatus;
   try {

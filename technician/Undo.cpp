@@ -34,8 +34,8 @@ void UndoTable(TechnicianContext& context, const report::TableRecord& done,
   record.manifest = repair::ManifestOf(context.files, done.folder, done.table);
   record.usable = true;
   context.out << "undo " << platform::EscapeText(name) << ": " << repair.keptFiles.size()
-              << " files put back, "
-              << repair.touchedFiles.size() - repair.keptFiles.size() << " removed\n";
+              << " files put back, " << repair.touchedFiles.size() - repair.keptFiles.size()
+              << " removed\n";
   report.tables.push_back(std::move(entry));
 }
 
@@ -57,8 +57,7 @@ int Undo(TechnicianContext& context, const std::string& run) {
     // Every table is checked before any is touched: an undo over files changed since would lose
     // the change.
     for (const report::TableRecord* table : tables)
-      if (const std::string changed =
-              ChangedSince(context.files, table->folder, *table->repair);
+      if (const std::string changed = ChangedSince(context.files, table->folder, *table->repair);
           !changed.empty())
         throw TechnicianError("nothing is undone: " + table->folder + "\\" + table->table +
                               " changed since: " + changed);
