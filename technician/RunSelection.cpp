@@ -36,11 +36,13 @@ std::pair<std::string, int> NameOrder(const fs::path& file) {
 
 bool ReplacedATable(const report::RunReport& report) {
   if (report.kind && *report.kind != report::ReportKind::Run) return false;
+  // A replacement that went ahead kept the old files or found none to keep; one that stopped
+  // (no usable backup, files that could not be kept) touched nothing.
   return std::any_of(report.tables.begin(), report.tables.end(), [](const auto& table) {
     return table.repair &&
            (table.repair->kind == report::RepairKind::NewEmpty ||
             table.repair->kind == report::RepairKind::Restore) &&
-           table.repair->savedTo;
+           (table.repair->savedTo || !table.repair->touchedFiles.empty());
   });
 }
 

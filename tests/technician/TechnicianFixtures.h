@@ -79,13 +79,13 @@ inline void WriteTable(const QString& prefix, const std::string& folder, const s
 inline std::map<QString, QByteArray> TableFiles(const QString& prefix) {
   std::map<QString, QByteArray> files;
   const QDir pos(prefix + "/drive_c/ZELPOS");
-  for (const QString& folder : {"CONFIGDATA", "PERMDATA", "TEMPDATA", "HISTORY", "DISPDATA"}) {
+  for (const char* folder : {"CONFIGDATA", "PERMDATA", "TEMPDATA", "HISTORY", "DISPDATA"}) {
     const QDir dir(pos.filePath(folder));
     for (const QString& name : dir.entryList(QDir::Files | QDir::Hidden)) {
       if (name.endsWith(".LCK", Qt::CaseInsensitive) || name.endsWith(".NET", Qt::CaseInsensitive))
         continue;
       QFile file(dir.filePath(name));
-      if (file.open(QIODevice::ReadOnly)) files[folder + "/" + name] = file.readAll();
+      if (file.open(QIODevice::ReadOnly)) files[QString(folder) + "/" + name] = file.readAll();
     }
   }
   return files;

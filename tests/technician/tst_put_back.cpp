@@ -80,15 +80,17 @@ class PutBackTest : public QObject {
     QTest::addColumn<QString>("damage");
     QTest::addColumn<QString>("folder");
     QTest::addColumn<QString>("table");
+    QTest::addColumn<int>("scale");
+    // The folder as the lists and the report name it; a table cut short needs a second block.
     QTest::newRow("db-header") << "db-header"
                                << "TEMPDATA"
-                               << "PUMPSALE";
+                               << "PUMPSALE" << kScale;
     QTest::newRow("db-truncated") << "db-truncated"
-                                  << "HISTORY"
-                                  << "PUMPHIST";
+                                  << "History"
+                                  << "PUMPHIST" << 100;
     QTest::newRow("table-missing") << "table-missing"
                                    << "TEMPDATA"
-                                   << "CASHPAY";
+                                   << "CASHPAY" << kScale;
   }
 
   // A current-shift table replaced by a new empty one: after the run the till records a next
@@ -98,10 +100,11 @@ class PutBackTest : public QObject {
     QFETCH(QString, damage);
     QFETCH(QString, folder);
     QFETCH(QString, table);
-    const std::string f = folder.toStdString(), t = table.toStdString();
+    QFETCH(int, scale);
+    const std::string f = folder.toUpper().toStdString(), t = table.toStdString();
     QTemporaryDir before, station;
-    QCOMPARE(zt::BuildDemoStation(before.path(), {}, kScale), QString());
-    QCOMPARE(zt::BuildDemoStation(station.path(), {damage}, kScale), QString());
+    QCOMPARE(zt::BuildDemoStation(before.path(), {}, scale), QString());
+    QCOMPARE(zt::BuildDemoStation(station.path(), {damage}, scale), QString());
     const std::vector<Record> original = zt::SortedRecords(zt::TablePath(before.path(), f, t));
     QVERIFY(!original.empty());
 
