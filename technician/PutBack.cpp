@@ -1,6 +1,7 @@
 #include "technician/PutBack.h"
 
 #include <algorithm>
+#include <filesystem>
 #include <map>
 
 #include "creators/Schemas.h"
@@ -186,8 +187,11 @@ void PutBackTable(TechnicianContext& context, const Candidate& c, const std::str
       sources[table + extension] = context.files.FileExists(file) ? file : "";
     }
     ReplaceLiveFiles(context.files, folder, table, sources, "putback");
+    // The merged table's own names go: the live table is the only one of these records.
     for (const auto& [file, source] : sources)
       if (!source.empty()) context.files.DeleteFile(source);
+    std::error_code ec;
+    std::filesystem::remove(platform::MapWindowsPath(made), ec);
     record.manifest = repair::ManifestOf(context.files, folder, table);
   }
   try {

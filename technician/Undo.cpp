@@ -30,12 +30,15 @@ void UndoTable(TechnicianContext& context, const report::TableRecord& done,
       throw TechnicianError(name + " is left as it is: its kept file " + kept.path + " is gone");
     sources[kept.name] = kept.path;
   }
+  std::size_t removed = 0;
+  for (const auto& [file, source] : sources)
+    if (source.empty() && context.files.FileExists(repair::LiveFolder(done.folder) + file))
+      ++removed;
   ReplaceLiveFiles(context.files, done.folder, done.table, sources, "undo");
   record.manifest = repair::ManifestOf(context.files, done.folder, done.table);
   record.usable = true;
   context.out << "undo " << platform::EscapeText(name) << ": " << repair.keptFiles.size()
-              << " files put back, " << repair.touchedFiles.size() - repair.keptFiles.size()
-              << " removed\n";
+              << " files put back, " << removed << " removed\n";
   report.tables.push_back(std::move(entry));
 }
 

@@ -1,6 +1,7 @@
 // The SHA-256 of a file by Windows' own CNG (bcrypt.dll).
-#include <bcrypt.h>
 #include <windows.h>
+// bcrypt.h needs windows.h first.
+#include <bcrypt.h>
 
 #include <vector>
 

@@ -6,6 +6,7 @@
 #include <QtTest>
 
 #include "technician/RecordMerge.h"
+#include "tests/support/ChildProcess.h"
 #include "tests/technician/TechnicianFixtures.h"
 
 namespace zt = zel::test;
@@ -281,6 +282,27 @@ class PutBackTest : public QObject {
     QCOMPARE(undo.exitCode, 3);
     QVERIFY2(undo.err.contains("TEMPDATA\\PUMPSALE changed since"), qPrintable(undo.err));
     QCOMPARE(zt::TableFiles(station.path()), before);
+  }
+
+  // A table another process has open (as Wine keeps a Windows program's files) is left as it
+  // is and named with its holder; once it is free the put-back goes ahead.
+  void putBackLeavesAHeldTableAlone() {
+    QTemporaryDir station;
+    QCOMPARE(zt::BuildDemoStation(station.path(), {"db-header"}, kScale), QString());
+    QCOMPARE(zt::RunConsole(station.path(), {"--yes", "--simulate-power-off"}).exitCode, 0);
+    const auto before = zt::TableFiles(station.path());
+    {
+      zel::test::LockingChild holder(zt::TablePath(station.path(), "TEMPDATA", "PUMPSALE").string(),
+                                     zel::test::LockingChild::Kind::Open);
+      QVERIFY(holder.Locked());
+      const zt::ConsoleResult held = zt::RunConsole(station.path(), {"--put-back", "latest"});
+      QCOMPARE(held.exitCode, 1);
+      QVERIFY2(held.err.contains("PUMPSALE.DB is in use by"), qPrintable(held.err));
+      QCOMPARE(zt::TableFiles(station.path()), before);
+    }
+    const zt::ConsoleResult freed = zt::RunConsole(station.path(), {"--put-back", "latest"});
+    QVERIFY2(freed.exitCode == 0, qPrintable(freed.err));
+    QVERIFY(!zt::SortedRecords(zt::TablePath(station.path(), "TEMPDATA", "PUMPSALE")).empty());
   }
 
   void refusals_data() {
