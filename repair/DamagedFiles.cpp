@@ -9,6 +9,8 @@
 #include <initializer_list>
 #include <stdexcept>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "creators/Schemas.h"
 #include "engine/EngineError.h"
@@ -25,6 +27,8 @@ namespace {
 
 constexpr const char* kDamagedRoot = "C:\\ZelPos\\ZelUtil.Damaged\\";
 constexpr const char* kPosFolder = "C:\\ZelPos\\";
+// Where a re-index keeps the index files it deletes, inside the folder of their data folder.
+constexpr const char* kIndexesFolder = "Indexes";
 
 // The file set a replacement deletes, and the .VAL file that goes with its indexes.
 constexpr auto kSavedFileSet = [] {
@@ -177,13 +181,11 @@ void SalvageRecords(zel::platform::WindowsFiles& files, const std::string& kept,
 
 }  // namespace
 
-bool TForm1::SaveDamagedFiles(const std::string& folder, const std::string& table) {
+// The folder `sub` (e.g. "PERMDATA\\") of this run's folder under ZelUtil.Damaged, made and
+// durable;
+// "" when it could not be made or a link stands in the way.
+std::string TForm1::KeptFilesFolder(const std::string& sub) {
   auto& files = platform().files;
-  bool anyFile = false;
-  for (const char* extension : kSavedFileSet)
-    anyFile = anyFile || files.FileExists(zel::repair::LivePath(folder, table, extension));
-  if (!anyFile) return true;  // nothing to lose
-
   if (damagedRunFolder_.empty()) {
     // A run started again within the same second (after a crash) gets a folder of its own.
     const std::string stamp = kDamagedRoot + zel::report::ReportStamp(platform().system.Now());
@@ -192,32 +194,94 @@ bool TForm1::SaveDamagedFiles(const std::string& folder, const std::string& tabl
     damagedRunFolder_ = name + "\\";
   }
   const std::string& run = damagedRunFolder_;
-  const std::string target = run + folder + "\\";
+  const std::string target = run + sub;
 
   // A link in the place of one of these folders is never followed: the files would land
   // wherever it points. The save fails as it does when a folder cannot be made.
   const std::string link = LinkAmong({kDamagedRoot, run, target});
   if (!link.empty()) zel::repair::TellTechnician(link + " is a symbolic link; it is not followed");
   // New folders must survive a power cut too: each one's name is made durable in its parent.
-  bool saved = link.empty() && files.CreateDirectories(target) && files.FlushFolder(target) &&
-               files.FlushFolder(run) && files.FlushFolder(kDamagedRoot) &&
-               files.FlushFolder(kPosFolder);
+  const bool made = link.empty() && files.CreateDirectories(target) && files.FlushFolder(target) &&
+                    files.FlushFolder(run) && files.FlushFolder(kDamagedRoot) &&
+                    files.FlushFolder(kPosFolder);
+  return made ? target : "";
+}
+
+bool TForm1::SaveDamagedFiles(const std::string& folder, const std::string& table) {
+  auto& files = platform().files;
+  bool anyFile = false;
+  for (const char* extension : kSavedFileSet)
+    anyFile = anyFile || files.FileExists(zel::repair::LivePath(folder, table, extension));
+  if (!anyFile) {
+    // Nothing to lose; an undo still removes what the repair creates here.
+    if (repairRecord_)
+      for (const char* extension : kSavedFileSet)
+        zel::repair::NoteKeptFile(*repairRecord_, table + extension, "");
+    return true;
+  }
+
+  const std::string target = KeptFilesFolder(folder + "\\");
+  bool saved = !target.empty();
+  std::vector<std::pair<std::string, std::string>> kept;
   for (const char* extension : kSavedFileSet) {
     if (!saved) break;
     const std::string source = zel::repair::LivePath(folder, table, extension);
     const std::string copy = target + table + extension;
     // A second name needs no room for the data; a file system without links gets a copy.
-    if (files.FileExists(source))
-      saved = files.LinkFile(source, copy) || files.CopyFile(source, copy, true);
+    const bool exists = files.FileExists(source);
+    if (exists) saved = files.LinkFile(source, copy) || files.CopyFile(source, copy, true);
+    kept.emplace_back(table + extension, exists ? copy : "");
   }
   if (saved) {
-    Report.damagedFilesFolder = run;
-    if (repairRecord_) repairRecord_->savedTo = target;
+    Report.damagedFilesFolder = damagedRunFolder_;
+    if (repairRecord_) {
+      repairRecord_->savedTo = target;
+      for (const auto& [name, copy] : kept) zel::repair::NoteKeptFile(*repairRecord_, name, copy);
+    }
     SalvageRecords(files, target, folder, table, repairRecord_);
   } else {
     AddLine(lst2, "Save damaged files " + folder + "\\" + table + " ....Failed");
     zel::repair::TellTechnician(folder + "\\" + table +
-                                " is left as it is: its files could not be saved in " + target);
+                                " is left as it is: its files could not be saved in " +
+                                (target.empty() ? damagedRunFolder_ + folder + "\\" : target));
   }
   return saved;
+}
+
+bool TForm1::KeepIndexFiles(const std::string& folder, const std::string& table,
+                            const std::vector<std::string>& extensions) {
+  auto& files = platform().files;
+  std::vector<std::string> present;
+  for (const std::string& extension : extensions)
+    if (files.FileExists(zel::repair::LivePath(folder, table, extension)))
+      present.push_back(extension);
+  if (present.empty()) {
+    if (repairRecord_)
+      for (const std::string& extension : extensions)
+        zel::repair::NoteKeptFile(*repairRecord_, table + extension, "");
+    return true;
+  }
+  // Beside the folder a replacement keeps its files in, so that both can keep a file of one name.
+  const std::string target = KeptFilesFolder(folder + "\\" + kIndexesFolder + "\\");
+  bool kept = !target.empty();
+  for (const std::string& extension : present) {
+    if (!kept) break;
+    const std::string source = zel::repair::LivePath(folder, table, extension);
+    const std::string copy = target + table + extension;
+    kept = files.LinkFile(source, copy) || files.CopyFile(source, copy, true);
+  }
+  if (!kept) {
+    zel::repair::TellTechnician("the index files of " + folder + "\\" + table +
+                                " could not be kept in " + damagedRunFolder_ + folder +
+                                "\\; they are rebuilt all the same");
+    return false;
+  }
+  Report.damagedFilesFolder = damagedRunFolder_;
+  if (repairRecord_)
+    for (const std::string& extension : extensions) {
+      const bool was = std::find(present.begin(), present.end(), extension) != present.end();
+      zel::repair::NoteKeptFile(*repairRecord_, table + extension,
+                                was ? target + table + extension : "");
+    }
+  return true;
 }

@@ -30,6 +30,8 @@ void TForm1::DeleteIndexFiles(const std::string& folder, const std::string& tabl
   if (table.empty()) return;
   AddLine(lst2, "Deleting " + folder + "\\" + table + "\\Index ....Files");
   try {
+    // Kept for the technician's undo; the re-index goes on when they cannot be.
+    KeepIndexFiles(folder, table, {kIndexFileSet.begin(), kIndexFileSet.end()});
     zel::platform::DeletionBatch batch(platform().files);
     for (const char* extension : kIndexFileSet) {
       bool deleted = true;

@@ -12,6 +12,7 @@
 #include <string>
 
 #include "catalogue/Catalogue.h"
+#include "repair/LostByRestore.h"
 #include "repair/TableFiles.h"
 #include "run/MainScreen.h"
 
@@ -121,7 +122,10 @@ void TForm1::RestoreFromBackup(const std::string& folder, const std::string& tab
     return;
   }
   CopyBackupFiles(folder, table, generation);
-  TestTable(folder, table, "", "", "", "");
+  // What the restore took away is told at once, on standard error and in the report only.
+  if (TestTable(folder, table, "", "", "", "") && repairRecord_)
+    zel::repair::NoteLostByRestore(platform().files, folder, table, damagedRunFolder_,
+                                   *repairRecord_);
 }
 
 bool TForm1::TestBackupFile(const std::string& folder, const std::string& table,
@@ -182,27 +186,17 @@ void TForm1::CopyBackupFiles(const std::string& folder, const std::string& table
   }
 
   const bool swapping = complete;
-  zel::platform::DeletionBatch batch(files);
-  // The indexes first and the data file last: until the data file is swapped, the table keeps
-  // failing its test and a rerun restores it again.
-  constexpr std::array<std::size_t, kCopiedFileSet.size()> kSwapOrder = {1, 2, 3, 4, 5, 6, 7, 0};
-  for (const std::size_t i : kSwapOrder) {
-    if (!complete) break;
-    const std::string live = zel::repair::LivePath(folder, table, kCopiedFileSet[i]);
-    bool done = true;
-    if (staged[i]) {
-      done = files.MoveFile(StagedPath(folder, table, kCopiedFileSet[i]), live);
-      staged[i] = !done;
-    } else if (existed[i]) {
-      done = files.DeleteFile(live);
-    }
-    removed[i] = done;
-    // An old index left beside the new data would pair the wrong files: stop before the data.
-    if (!done) complete = false;
+  if (swapping) {
+    std::array<std::string, kTableFileSet.size()> stagedPaths;
+    for (std::size_t i = 0; i < kCopiedFileSet.size(); ++i)
+      if (staged[i]) stagedPaths[i] = StagedPath(folder, table, kCopiedFileSet[i]);
+    zel::repair::SwapInTableFiles(files, folder, table, stagedPaths, existed, removed);
+  } else {
+    zel::platform::DeletionBatch batch(files);
+    files.FlushFolder(zel::repair::LiveFolder(folder));
+    for (std::size_t i = 0; i < kCopiedFileSet.size(); ++i)
+      if (staged[i]) files.DeleteFile(StagedPath(folder, table, kCopiedFileSet[i]));
   }
-  files.FlushFolder(zel::repair::LiveFolder(folder));
-  for (std::size_t i = 0; i < kCopiedFileSet.size(); ++i)
-    if (staged[i]) files.DeleteFile(StagedPath(folder, table, kCopiedFileSet[i]));
 
   if (swapping) zel::repair::AddDeletionLines(*this, folder, table, existed, removed);
   AddLine(lst2, "Copy Backup File " + folder + "\\" + table + " ....Files");

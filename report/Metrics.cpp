@@ -64,6 +64,10 @@ std::string_view TableState(const TableRecord& table) {
         return "replaced";
       case RepairKind::Restore:
         return "restored";
+      case RepairKind::PutBack:
+      case RepairKind::Undo:
+      case RepairKind::Rebuild:
+        return "repaired";
     }
   }
   for (const IndexRecord& index : table.indexes)

@@ -5,6 +5,7 @@
 #include <nlohmann/json.hpp>
 
 #include "report/ReportFiles.h"
+#include "report/ReportReader.h"
 
 namespace zel::report {
 namespace fs = std::filesystem;
@@ -44,6 +45,12 @@ const char* Name(RepairKind kind) {
       return "new-empty";
     case RepairKind::Restore:
       return "restore";
+    case RepairKind::PutBack:
+      return "put-back";
+    case RepairKind::Undo:
+      return "undo";
+    case RepairKind::Rebuild:
+      return "rebuild";
     case RepairKind::ReIndex:
       break;
   }
@@ -74,13 +81,47 @@ Json SalvageJson(const std::optional<SalvageRecord>& salvage) {
               {"path", salvage->path}};
 }
 
+Json LostByRestoreJson(const std::optional<LostByRestoreRecord>& lost) {
+  if (!lost) return nullptr;
+  return Json{{"onlyDamaged", lost->onlyDamaged},
+              {"differing", lost->differing},
+              {"onlyBackup", lost->onlyBackup},
+              {"path", lost->path}};
+}
+
+Json PutBackJson(const std::optional<PutBackRecord>& putBack) {
+  if (!putBack) return nullptr;
+  return Json{{"source", putBack->source},
+              {"added", putBack->added},
+              {"alreadyPresent", putBack->alreadyPresent},
+              {"keyViolations", putBack->keyViolations},
+              {"keyViolPath", OrNull(putBack->keyViolPath)}};
+}
+
 Json RepairJson(const std::optional<RepairRecord>& repair) {
   if (!repair) return nullptr;
-  return Json{{"kind", Name(repair->kind)},
-              {"outcome", repair->usable ? "usable" : "unusable"},
-              {"generation", OrNull(repair->generation)},
-              {"savedTo", OrNull(repair->savedTo)},
-              {"salvage", SalvageJson(repair->salvage)}};
+  Json kept = Json::array();
+  for (const KeptFile& file : repair->keptFiles)
+    kept.push_back({{"name", file.name}, {"path", file.path}});
+  Json manifest = Json::array();
+  for (const ManifestEntry& entry : repair->manifest)
+    manifest.push_back({{"name", entry.name}, {"size", entry.size}, {"sha256", entry.sha256}});
+  Json document{{"kind", Name(repair->kind)},
+                {"outcome", repair->usable ? "usable" : "unusable"},
+                {"generation", OrNull(repair->generation)},
+                {"savedTo", OrNull(repair->savedTo)},
+                {"salvage", SalvageJson(repair->salvage)},
+                {"keptFiles", std::move(kept)},
+                {"touchedFiles", repair->touchedFiles},
+                {"manifest", std::move(manifest)},
+                {"lostByRestore", LostByRestoreJson(repair->lostByRestore)}};
+  if (repair->putBack) document["putBack"] = PutBackJson(repair->putBack);
+  return document;
+}
+
+const char* Name(const RunReport& report) {
+  if (!report.kind) return report.checkOnly ? "check" : "run";
+  return KindName(*report.kind);
 }
 
 Json TableJson(const TableRecord& table) {
@@ -116,23 +157,23 @@ std::string ReportDocument(const RunReport& report) {
   Json tables = Json::array();
   for (const TableRecord& table : report.tables) tables.push_back(TableJson(table));
 
-  const Json document{{"schema", kSchema},
-                      {"kind", report.checkOnly ? "check" : "run"},
-                      {"program", report.program},
-                      {"version", report.version},
-                      {"started", IsoTime(report.started)},
-                      {"finished", IsoTime(report.finished)},
-                      {"till", report.till},
-                      {"masterTill", report.masterTill},
-                      {"exitStatus", report.exitStatus},
-                      {"checkOnly", report.checkOnly},
-                      {"step1",
-                       {{"ok", report.step1.ok},
-                        {"posWindow", Name(report.step1.posWindow)},
-                        {"lockFiles", std::move(lockFiles)}}},
-                      {"tables", std::move(tables)},
-                      {"damagedFilesFolder", OrNull(report.damagedFilesFolder)},
-                      {"tablesInUse", OrNull(report.tablesInUse)}};
+  Json document{{"schema", kSchema},
+                {"kind", Name(report)},
+                {"program", report.program},
+                {"version", report.version},
+                {"started", IsoTime(report.started)},
+                {"finished", IsoTime(report.finished)},
+                {"till", report.till},
+                {"masterTill", report.masterTill},
+                {"exitStatus", report.exitStatus},
+                {"checkOnly", report.checkOnly},
+                {"step1",
+                 {{"ok", report.step1.ok},
+                  {"posWindow", Name(report.step1.posWindow)},
+                  {"lockFiles", std::move(lockFiles)}}},
+                {"tables", std::move(tables)},
+                {"damagedFilesFolder", OrNull(report.damagedFilesFolder)}};
+  if (report.sourceReport) document["sourceReport"] = *report.sourceReport;
   // Names read from files may hold any bytes: invalid UTF-8 becomes U+FFFD instead of an error.
   return document.dump(2, ' ', false, Json::error_handler_t::replace) + "\n";
 }

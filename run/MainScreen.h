@@ -71,6 +71,13 @@ class TForm1 {
   // copy) in C:\ZelPos\ZelUtil.Damaged\<date-time>\<folder>\ so a technician can salvage
   // them. False, after its failure line, when they could not be kept: then nothing may go.
   bool SaveDamagedFiles(const std::string& folder, const std::string& table);
+  // Before a re-index deletes a table's index files: keeps those of `extensions` there are in
+  // the run's folder under ZelUtil.Damaged\<date-time>\<folder>\Indexes\, with no line in the
+  // lists. False (told on standard error) when they could not be kept; the re-index goes on.
+  bool KeepIndexFiles(const std::string& folder, const std::string& table,
+                      const std::vector<std::string>& extensions);
+  // This run's folder under ZelUtil.Damaged with `sub` appended, made and durable; "" when not.
+  std::string KeptFilesFolder(const std::string& sub);
 
   // What the run operations do with the window; each list line shows at once.
   void AddLine(FormList list, const std::string& text);

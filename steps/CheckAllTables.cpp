@@ -119,6 +119,9 @@ void TForm1::CheckAllTables() {
       repairRecord_ = nullptr;
       // The repair ends with a test of its own, which leaves its outcome in TablesOk.
       repair.usable = TablesOk && NamedIndexesUsable(folder, *entry);
+      // What the repair left in the old files' place, for an undo to check before it acts.
+      if (!repair.touchedFiles.empty())
+        repair.manifest = zel::repair::ManifestOf(platform().files, folder, table);
       if (!repair.usable) ++Summary.tablesUnusable;
     }
 

@@ -22,8 +22,8 @@
 #include "engine/Verifier.h"
 #include "platform/DriveMapping.h"
 #include "tests/support/ChildProcess.h"
-#include "tests/support/TreeSnapshot.h"
 #include "tests/support/DemoStations.h"
+#include "tests/support/TreeSnapshot.h"
 #include "zel/Version.h"
 
 namespace {
@@ -133,10 +133,10 @@ QString OwnCommandLine() {
 
 // The keys every report has, and those of step1 and of each lock file.
 void CheckShape(const QJsonObject& report) {
-  QCOMPARE(Keys(report),
-           Sorted({"schema", "kind", "program", "version", "started", "finished", "till", "masterTill",
-                   "exitStatus", "checkOnly", "step1", "tables", "damagedFilesFolder", "tablesInUse"}));
-  QCOMPARE(report["schema"].toInt(), 2);
+  QCOMPARE(Keys(report), Sorted({"schema", "kind", "program", "version", "started", "finished",
+                                 "till", "masterTill", "exitStatus", "checkOnly", "step1", "tables",
+                                 "damagedFilesFolder", "tablesInUse"}));
+  QCOMPARE(report["schema"].toInt(), 3);
   QCOMPARE(report["kind"].toString(), QString(report["checkOnly"].toBool() ? "check" : "run"));
   // Only a check looks at whether a live process uses the tables while it tests them.
   QCOMPARE(report["tablesInUse"].isBool(), report["checkOnly"].toBool());
@@ -290,8 +290,26 @@ class ReportRunTest : public QObject {
         return key == QString(e.folder) + "\\" + e.table;
       });
       const QJsonObject repair = table["repair"].toObject();
-      QCOMPARE(Keys(repair), Sorted({"kind", "outcome", "generation", "savedTo", "salvage"}));
+      QCOMPARE(Keys(repair), Sorted({"kind", "outcome", "generation", "savedTo", "salvage",
+                                     "keptFiles", "touchedFiles", "manifest", "lostByRestore"}));
       QCOMPARE(repair["kind"].toString(), e.kind);
+      // Every file the repair left is in the manifest with its size; every kept file is there.
+      QVERIFY(!repair["touchedFiles"].toArray().isEmpty());
+      for (const QJsonValue entry : repair["manifest"].toArray()) {
+        const QFileInfo live(Host(
+            prefix.path(),
+            ("C:\\ZELPOS\\" + QString(e.folder) + "\\" + entry["name"].toString()).toStdString()));
+        QVERIFY2(live.exists(), qPrintable(live.filePath()));
+        QCOMPARE(live.size(), entry["size"].toInteger());
+        QCOMPARE(entry["sha256"].toString().size(), 64);
+      }
+      for (const QJsonValue kept : repair["keptFiles"].toArray())
+        QVERIFY2(QFile::exists(Host(prefix.path(), kept["path"].toString().toStdString())),
+                 qPrintable(kept["path"].toString()));
+      // A re-index keeps the index files it deletes beside the run's other kept files.
+      if (QString(e.kind) == "reindex")
+        for (const QJsonValue kept : repair["keptFiles"].toArray())
+          QVERIFY(kept["path"].toString().startsWith(damagedFolder + e.folder + "\\Indexes\\"));
       QCOMPARE(repair["outcome"].toString(), "usable");
       if (e.generation)
         QCOMPARE(repair["generation"].toString(), e.generation);

@@ -16,6 +16,7 @@
 #include "report/ExitStatus.h"
 #include "report/ReportFolder.h"
 #include "report/ReportPaths.h"
+#include "report/ReportReader.h"
 #include "report/ReportWriter.h"
 
 namespace zr = zel::report;
@@ -122,6 +123,13 @@ class ReportWriterTest : public QObject {
     restored.repair->salvage = zr::SalvageRecord{
         118, 28, 2, 1,
         "C:\\ZelPos\\ZelUtil.Damaged\\20261210-080600\\PERMDATA\\Salvaged\\DRIVERS.DB"};
+    restored.repair->keptFiles = {
+        {"DRIVERS.DB", "C:\\ZelPos\\ZelUtil.Damaged\\20261210-080600\\PERMDATA\\DRIVERS.DB"}};
+    restored.repair->touchedFiles = {"DRIVERS.DB", "DRIVERS.PX"};
+    restored.repair->manifest = {{"DRIVERS.DB", 4096, std::string(64, 'a')},
+                                 {"DRIVERS.PX", 2048, std::string(64, 'b')}};
+    restored.repair->lostByRestore = zr::LostByRestoreRecord{
+        5, 2, 1, "C:\\ZelPos\\ZelUtil.Damaged\\20261210-080600\\Lost-by-restore.csv"};
     zr::TableRecord renewed{
         "TEMPDATA", "PUMPSALE", {{"", true, std::nullopt}}, zr::RepairRecord{}, false};
     renewed.repair->kind = zr::RepairKind::NewEmpty;
@@ -132,14 +140,14 @@ class ReportWriterTest : public QObject {
     const std::string text = zr::ReportDocument(report);
     QVERIFY(text.back() == '\n');
     const QJsonObject json = Parse(text);
-    QCOMPARE(Keys(json),
-             Sorted({"schema", "kind", "program", "version", "started", "finished", "till", "masterTill",
-                     "exitStatus", "checkOnly", "step1", "tables", "damagedFilesFolder", "tablesInUse"}));
+    QCOMPARE(Keys(json), Sorted({"schema", "kind", "program", "version", "started", "finished",
+                                 "till", "masterTill", "exitStatus", "checkOnly", "step1", "tables",
+                                 "damagedFilesFolder", "tablesInUse"}));
     // The keys come in the order a reader expects them, not sorted.
     QVERIFY(text.find("\"schema\"") < text.find("\"program\"") &&
             text.find("\"exitStatus\"") < text.find("\"step1\"") &&
             text.find("\"step1\"") < text.find("\"tables\""));
-    QCOMPARE(json["schema"].toInt(), 2);
+    QCOMPARE(json["schema"].toInt(), 3);
     QCOMPARE(json["kind"].toString(), "run");
     QCOMPARE(json["program"].toString(), "zelutil-console");
     QCOMPARE(json["version"].toString(), "9.8");
@@ -191,8 +199,25 @@ class ReportWriterTest : public QObject {
     QCOMPARE(error["file"].toString(), "C:\\ZELPOS\\PERMDATA\\DRIVERS.DB");
     QVERIFY(indexes[1]["error"].toObject()["code"].isNull());  // not an engine error
     const QJsonObject repair = first["repair"].toObject();
-    QCOMPARE(Keys(repair), Sorted({"kind", "outcome", "generation", "savedTo", "salvage"}));
+    QCOMPARE(Keys(repair), Sorted({"kind", "outcome", "generation", "savedTo", "salvage",
+                                   "keptFiles", "touchedFiles", "manifest", "lostByRestore"}));
     QCOMPARE(repair["kind"].toString(), "restore");
+    const QJsonArray kept = repair["keptFiles"].toArray();
+    QCOMPARE(kept.size(), 1);
+    QCOMPARE(Keys(kept[0].toObject()), Sorted({"name", "path"}));
+    QCOMPARE(kept[0]["name"].toString(), "DRIVERS.DB");
+    QCOMPARE(repair["touchedFiles"].toArray().size(), 2);
+    const QJsonArray manifest = repair["manifest"].toArray();
+    QCOMPARE(manifest.size(), 2);
+    QCOMPARE(Keys(manifest[1].toObject()), Sorted({"name", "size", "sha256"}));
+    QCOMPARE(manifest[1]["name"].toString(), "DRIVERS.PX");
+    QCOMPARE(manifest[1]["size"].toInt(), 2048);
+    QCOMPARE(manifest[1]["sha256"].toString(), QString(64, 'b'));
+    const QJsonObject lost = repair["lostByRestore"].toObject();
+    QCOMPARE(Keys(lost), Sorted({"onlyDamaged", "differing", "onlyBackup", "path"}));
+    QCOMPARE(lost["onlyDamaged"].toInt(), 5);
+    QCOMPARE(lost["differing"].toInt(), 2);
+    QCOMPARE(lost["onlyBackup"].toInt(), 1);
     QCOMPARE(repair["outcome"].toString(), "usable");
     QCOMPARE(repair["generation"].toString(), "3");
     const QJsonObject salvage = repair["salvage"].toObject();
@@ -213,6 +238,21 @@ class ReportWriterTest : public QObject {
     QCOMPARE(second["repair"]["outcome"].toString(), "unusable");
     QCOMPARE(second["repair"]["generation"].type(), QJsonValue::Null);
     QCOMPARE(second["repair"]["savedTo"].type(), QJsonValue::Null);
+    QCOMPARE(second["repair"]["lostByRestore"].type(), QJsonValue::Null);
+    QCOMPARE(second["repair"]["keptFiles"].toArray().size(), 0);
+
+    // Read back, the report gives the technician's commands what they work from.
+    const zr::RunReport back = zr::ParseReport(text, "report.json");
+    QCOMPARE(back.tables.size(), std::size_t{3});
+    QVERIFY(back.tables[0].repair && back.tables[0].repair->lostByRestore);
+    QCOMPARE(back.tables[0].repair->lostByRestore->onlyDamaged, std::uint64_t{5});
+    QCOMPARE(back.tables[0].repair->keptFiles[0].path, restored.repair->keptFiles[0].path);
+    QCOMPARE(back.tables[0].repair->manifest[1].sha256, std::string(64, 'b'));
+    QCOMPARE(back.tables[0].repair->touchedFiles, restored.repair->touchedFiles);
+    QVERIFY(back.tables[0].repair->salvage);
+    QCOMPARE(back.tables[0].repair->salvage->recovered, std::uint64_t{118});
+    QCOMPARE(*back.damagedFilesFolder, *report.damagedFilesFolder);
+    QVERIFY(!back.tables[2].repair && back.tables[2].skipped);
     QCOMPARE(second["repair"]["salvage"].type(), QJsonValue::Null);
 
     const QJsonObject third = tables[2].toObject();

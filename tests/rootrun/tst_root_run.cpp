@@ -468,6 +468,32 @@ class RootRunTest : public QObject {
     QVERIFY2(writable, "a file the run left cannot be opened for writing by the till user");
   }
 
+  // The technician's commands started as root work as the till user too: --put-back and --undo
+  // leave every file they make to the account, and reach nothing outside drive C:, also when
+  // the account has put a link to root's folder in the place of the put-back's folder.
+  void technicianCommandsWorkAsTheTillUser() {
+    fs::remove_all(prefix_);
+    QCOMPARE(zel::test::BuildDemoStation(QString::fromStdString(prefix_.string()),
+                                         {"db-header", "db-header:PERMDATA/ATTEND"}),
+             QString());
+    GiveToTillUser(prefix_);
+    QCOMPARE(RunConsoleAsRoot().exitCode, 0);
+    const auto decoyBefore = Snapshot(decoy_);
+    const auto before = DriveCHashes();
+    const Run putBack = RunConsoleAsRoot({"--put-back", "latest"});
+    CheckNothingEscaped(decoyBefore, before, putBack);
+    QVERIFY2(putBack.exitCode == 0, qPrintable(putBack.err));
+    QVERIFY2(putBack.out.contains("put-back TEMPDATA\\PUMPSALE: added"), qPrintable(putBack.out));
+
+    // The put-back's own report names what it changed; undone, the table is as the run left it.
+    const QString own = putBack.out.section("report: ", 1).trimmed();
+    QVERIFY2(!own.isEmpty(), qPrintable(putBack.out));
+    const Run undo = RunConsoleAsRoot({"--undo", own});
+    CheckNothingEscaped(decoyBefore, before, undo);
+    QVERIFY2(undo.exitCode == 0, qPrintable(undo.err));
+    QVERIFY2(undo.out.contains("undo TEMPDATA\\PUMPSALE"), qPrintable(undo.out));
+  }
+
   // The power-off request is root's: on a bus that only root may use, the run's request from the
   // till user's side is still accepted, made by the root process that started it.
   void powerOffIsAskedByRoot() {

@@ -20,6 +20,9 @@ std::string Usage() {
          "                      [--metrics FILE]\n"
          "       zelutil-console --check-only [--report FILE] [--metrics FILE]\n"
          "       zelutil-console --history [--json] [--history-dir DIR]\n"
+#ifndef _WIN32
+         "       zelutil-console --put-back RUN [--master TABLE] | --undo RUN (below)\n"
+#endif
          "Runs ZelUtil's checks and repairs without a window and prints each event as a line:\n"
          "  lst1: TEXT | lst2: TEXT | lst3: TEXT   a line added to a list\n"
          "  lst1: <cleared>                        the list emptied\n"
@@ -59,6 +62,18 @@ std::string Usage() {
          "Exit status: 0 all tables usable, 1 a table stayed unusable or was skipped,\n"
          "2 Step 1 failed, 3 an error ended the run, 64 bad arguments.\n"
          "With --check-only: 0 every table usable, 1 a table is not.\n"
+#ifndef _WIN32
+         "Technician's commands, after a run (exit 0 done, 1 a table refused or failed, 3 refused):\n"
+         "  --put-back RUN        append the records salvaged by that run to each current-shift\n"
+         "                        table it replaced by a new empty one; a key present already,\n"
+         "                        or an identical heap record, is not added (KEYVIOL.csv)\n"
+         "  --master TABLE        with --put-back: add to that restored master table the records\n"
+         "                        only its damaged copy held (the run's Lost-by-restore.csv)\n"
+         "  --undo RUN            put back every table file that run replaced or deleted, once\n"
+         "                        they are checked to be as it left them\n"
+         "  RUN: a report file, a run's folder under C:\\ZelPos\\ZelUtil.Damaged, or latest.\n"
+         "  Example: zelutil-console --put-back latest\n"
+#endif
          "Drive C: is $WINEPREFIX/drive_c (default ~/.wine/drive_c).\n";
 }
 

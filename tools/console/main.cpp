@@ -14,9 +14,12 @@
 #include "run/FilesRunsMake.h"
 #include "tools/console/Console.h"
 #include "tools/console/HistoryCommand.h"
+#include "tools/console/TechnicianCommands.h"
 
 int main(int argc, char* argv[]) {
   namespace zc = zel::console;
+  // The technician's commands are programs of their own that share this one's name.
+  if (const auto ended = zc::RunTechnicianCommand(argc, argv)) return *ended;
   zc::Options options;
   if (const auto ended = zc::Start(argc, argv, options)) return *ended;
 
