@@ -4,8 +4,11 @@
 
 #include <algorithm>
 #include <cctype>
+#include <fstream>
+#include <iterator>
 #include <system_error>
 
+#include "platform/DriveMapping.h"
 #include "platform/EscapeText.h"
 #include "platform/posix/FileHolders.h"
 
@@ -17,9 +20,37 @@ std::string Lower(std::string s) {
   return s;
 }
 
+std::filesystem::path Canonical(const std::filesystem::path& p) {
+  std::error_code ec;
+  const std::filesystem::path c = std::filesystem::weakly_canonical(p, ec);
+  return ec ? p : c;
+}
+
+// Whether process `pid` works on the Wine prefix `prefix`: its WINEPREFIX, else its HOME's
+// .wine, as Wine picks it. A process whose environment cannot be read counts as one that does.
+bool WorksOnPrefix(const std::string& pid, const std::filesystem::path& prefix) {
+  std::ifstream in("/proc/" + pid + "/environ", std::ios::binary);
+  std::string env((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  if (!in.good() && env.empty()) return true;
+  std::string winePrefix, home;
+  for (std::size_t at = 0; at < env.size();) {
+    const std::size_t end = std::min(env.find('\0', at), env.size());
+    const std::string entry = env.substr(at, end - at);
+    if (entry.rfind("WINEPREFIX=", 0) == 0) winePrefix = entry.substr(11);
+    if (entry.rfind("HOME=", 0) == 0) home = entry.substr(5);
+    at = end + 1;
+  }
+  if (winePrefix.empty() && home.empty()) return true;
+  const std::filesystem::path theirs = winePrefix.empty() ? std::filesystem::path(home) / ".wine"
+                                                          : std::filesystem::path(winePrefix);
+  return Canonical(theirs) == Canonical(prefix);
+}
+
 // Under Wine the program's command line names its .exe; a window may not exist yet (or at all
-// over SSH), so the processes are asked, not the display.
+// over SSH), so the processes are asked, not the display. Only a ZelPos of this Wine prefix
+// counts: another prefix's (another test station) uses other tables.
 std::string ZelPosProcess() {
+  const std::filesystem::path prefix = platform::WinePrefix();
   const long self = static_cast<long>(::getpid());
   std::error_code ec;
   for (std::filesystem::directory_iterator it("/proc", ec), end; !ec && it != end;
@@ -29,7 +60,7 @@ std::string ZelPosProcess() {
     const long pid = std::stol(name);
     if (pid == self) continue;
     const std::string command = platform::ProcessCommand(pid);
-    if (Lower(command).find("zelpos.exe") != std::string::npos)
+    if (Lower(command).find("zelpos.exe") != std::string::npos && WorksOnPrefix(name, prefix))
       return "pid " + name + " " + platform::EscapeControls(command);
   }
   return {};
