@@ -1,11 +1,10 @@
 #include "technician/RebuildGuard.h"
 
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cctype>
-#include <fstream>
-#include <iterator>
 #include <system_error>
 
 #include "platform/DriveMapping.h"
@@ -29,9 +28,14 @@ std::filesystem::path Canonical(const std::filesystem::path& p) {
 // Whether process `pid` works on the Wine prefix `prefix`: its WINEPREFIX, else its HOME's
 // .wine, as Wine picks it. A process whose environment cannot be read counts as one that does.
 bool WorksOnPrefix(const std::string& pid, const std::filesystem::path& prefix) {
-  std::ifstream in("/proc/" + pid + "/environ", std::ios::binary);
-  std::string env((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  if (!in.good() && env.empty()) return true;
+  // Read with plain calls: a process that ends meanwhile fails the read (ESRCH), never throws.
+  std::string env;
+  const int fd = ::open(("/proc/" + pid + "/environ").c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return true;
+  char buf[4096];
+  for (ssize_t n; (n = ::read(fd, buf, sizeof buf)) > 0 && env.size() < (1u << 20);)
+    env.append(buf, static_cast<std::size_t>(n));
+  ::close(fd);
   std::string winePrefix, home;
   for (std::size_t at = 0; at < env.size();) {
     const std::size_t end = std::min(env.find('\0', at), env.size());
