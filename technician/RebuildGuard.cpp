@@ -63,7 +63,12 @@ std::string ZelPosProcess() {
     if (name.empty() || !std::all_of(name.begin(), name.end(), ::isdigit)) continue;
     const long pid = std::stol(name);
     if (pid == self) continue;
-    const std::string command = platform::ProcessCommand(pid);
+    std::string command;
+    try {
+      command = platform::ProcessCommand(pid);
+    } catch (const std::exception&) {
+      continue;  // it ended while its command line was read (the read fails with ESRCH)
+    }
     if (Lower(command).find("zelpos.exe") != std::string::npos && WorksOnPrefix(name, prefix))
       return "pid " + name + " " + platform::EscapeControls(command);
   }
