@@ -7,9 +7,9 @@
 
 namespace zel::technician {
 
-// Empty when no ZelPos process runs and no other process holds a lock on or has open one of
-// `files`; else why not, naming the process ("ZelPos is running: pid 812 wine C:\ZelPos\...",
-// "PATH is held by pid 812 COMMAND").
+// Empty when no ZelPos process runs on this Wine prefix and no other process holds a lock on or has
+// open one of `files`; else why not, naming the process ("ZelPos is running: pid 812 wine
+// C:\ZelPos\...", "PATH is held by pid 812 COMMAND").
 std::string WhyTableIsBusy(const std::vector<std::filesystem::path>& files);
 
 }  // namespace zel::technician

@@ -297,7 +297,11 @@ void TestZelcheckRebuild::refusalsChangeNothing() {
   QProcess other;
   QFile open(db);
   if (refusal == "zelpos") {
-    // A process whose command line names the POS program, as Wine's does.
+    // A process whose command line names the POS program, as Wine's does, on this test's
+    // prefix (zelcheck is started with the same).
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("WINEPREFIX", dir + "/prefix");
+    other.setProcessEnvironment(env);
     other.start("/bin/sh", {"-c", "sleep 30; true", "C:\\ZelPos\\ZelPos.exe"});
     QVERIFY(other.waitForStarted());
   } else if (refusal == "holder") {
@@ -317,7 +321,7 @@ void TestZelcheckRebuild::refusalsChangeNothing() {
     QVERIFY(QFile::remove(db));
   }
   const auto before = Tree(dir);
-  const Run r = Zelcheck({"--rebuild", db});
+  const Run r = Zelcheck({"--rebuild", db}, dir + "/prefix");
   if (other.state() != QProcess::NotRunning) {
     other.kill();
     other.waitForFinished();
