@@ -172,7 +172,8 @@ std::string ReportDocument(const RunReport& report) {
                   {"posWindow", Name(report.step1.posWindow)},
                   {"lockFiles", std::move(lockFiles)}}},
                 {"tables", std::move(tables)},
-                {"damagedFilesFolder", OrNull(report.damagedFilesFolder)}};
+                {"damagedFilesFolder", OrNull(report.damagedFilesFolder)},
+                {"tablesInUse", OrNull(report.tablesInUse)}};
   if (report.sourceReport) document["sourceReport"] = *report.sourceReport;
   // Names read from files may hold any bytes: invalid UTF-8 becomes U+FFFD instead of an error.
   return document.dump(2, ' ', false, Json::error_handler_t::replace) + "\n";
