@@ -236,21 +236,15 @@ int PutBack(TechnicianContext& context, const PutBackOptions& options) {
     commandFolder = MakeCommandFolder(context, "put-back");
     report->damagedFilesFolder = commandFolder;
     for (const Candidate& c : candidates) {
-      try {
-        PutBackTable(context, c, commandFolder, *report);
-      } catch (const TechnicianError& e) {
-        context.err << "zelutil-console: " << platform::EscapeControls(e.what()) << "\n";
+      if (!NamedOnFailure(context, [&] { PutBackTable(context, c, commandFolder, *report); }))
         status = kTechnicianPartly;
-      }
     }
   } catch (const TechnicianError& e) {
-    context.err << "zelutil-console: " << platform::EscapeControls(e.what()) << "\n";
+    TellCommandError(context, e.what());
     if (!report) return kTechnicianRefused;
     status = kTechnicianPartly;
   }
-  const std::string written = PublishCommandReport(context, *report, status);
-  if (!written.empty()) context.out << "report: " << platform::EscapeText(written) << "\n";
-  return status;
+  return EndCommand(context, *report, status);
 }
 
 }  // namespace zel::technician

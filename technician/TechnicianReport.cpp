@@ -37,4 +37,14 @@ std::string PublishCommandReport(TechnicianContext& context, report::RunReport& 
   }
 }
 
+void TellCommandError(TechnicianContext& context, const std::string& what) {
+  context.err << "zelutil-console: " << platform::EscapeControls(what) << "\n";
+}
+
+int EndCommand(TechnicianContext& context, report::RunReport& report, int exitStatus) {
+  const std::string written = PublishCommandReport(context, report, exitStatus);
+  if (!written.empty()) context.out << "report: " << platform::EscapeText(written) << "\n";
+  return exitStatus;
+}
+
 }  // namespace zel::technician

@@ -19,4 +19,22 @@ report::RunReport NewCommandReport(TechnicianContext& context, report::ReportKin
 std::string PublishCommandReport(TechnicianContext& context, report::RunReport& report,
                                  int exitStatus);
 
+void TellCommandError(TechnicianContext& context, const std::string& what);
+
+// One step of a command (a table's part, or the set-up): a TechnicianError it raises is named on
+// the context's error stream and returned as false, so the command goes on with the next table.
+template <typename Step>
+bool NamedOnFailure(TechnicianContext& context, Step&& step) {
+  try {
+    step();
+    return true;
+  } catch (const TechnicianError& e) {
+    TellCommandError(context, e.what());
+    return false;
+  }
+}
+
+// Publishes the report and names it on the context's output; `exitStatus` back.
+int EndCommand(TechnicianContext& context, report::RunReport& report, int exitStatus);
+
 }  // namespace zel::technician

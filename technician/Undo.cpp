@@ -69,21 +69,15 @@ int Undo(TechnicianContext& context, const std::string& run) {
     const std::string commandFolder = MakeCommandFolder(context, "undo");
     report->damagedFilesFolder = commandFolder;
     for (const report::TableRecord* table : tables) {
-      try {
-        UndoTable(context, *table, commandFolder, *report);
-      } catch (const TechnicianError& e) {
-        context.err << "zelutil-console: " << platform::EscapeControls(e.what()) << "\n";
+      if (!NamedOnFailure(context, [&] { UndoTable(context, *table, commandFolder, *report); }))
         status = kTechnicianPartly;
-      }
     }
   } catch (const TechnicianError& e) {
-    context.err << "zelutil-console: " << platform::EscapeControls(e.what()) << "\n";
+    TellCommandError(context, e.what());
     if (!report) return kTechnicianRefused;
     status = kTechnicianPartly;
   }
-  const std::string written = PublishCommandReport(context, *report, status);
-  if (!written.empty()) context.out << "report: " << platform::EscapeText(written) << "\n";
-  return status;
+  return EndCommand(context, *report, status);
 }
 
 }  // namespace zel::technician
