@@ -276,7 +276,7 @@ class WindowsProgramsTest : public QObject {
     const QMap<QString, QSet<QString>> windows7 = Windows7Exports();
     QCOMPARE(QSet<QString>(windows7.keyBegin(), windows7.keyEnd()),
              (QSet<QString>{"kernel32.dll", "user32.dll", "gdi32.dll", "advapi32.dll",
-                            "comctl32.dll", "shell32.dll", "msvcrt.dll"}));
+                            "comctl32.dll", "shell32.dll", "bcrypt.dll", "msvcrt.dll"}));
     QCOMPARE(windows7.value(dll).contains(function), listed);
   }
 
