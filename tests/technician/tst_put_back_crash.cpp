@@ -21,8 +21,15 @@ constexpr int kSanitizedStride = 1;
 #endif
 
 QStringList Fault(const QString& prefix, const QStringList& more) {
-  return QStringList{"LD_PRELOAD=" ZEL_FAULT_SHIM, "ZEL_FAULT_ROOT=" + prefix, "ZEL_FAULT_NOSYNC=1",
-                     "ZEL_FAULT_NOSLEEP=1"} +
+  // The fault layer comes before the sanitizer's runtime in the load order, which the runtime
+  // refuses unless told that this is meant.
+  const QString asan = qEnvironmentVariable("ASAN_OPTIONS");
+  return QStringList{"LD_PRELOAD=" ZEL_FAULT_SHIM,
+                     "ZEL_FAULT_ROOT=" + prefix,
+                     "ZEL_FAULT_NOSYNC=1",
+                     "ZEL_FAULT_NOSLEEP=1",
+                     "ASAN_OPTIONS=" + (asan.isEmpty() ? QString() : asan + ":") +
+                         "verify_asan_link_order=0"} +
          more;
 }
 
