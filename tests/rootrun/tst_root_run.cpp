@@ -231,6 +231,10 @@ class RootRunTest : public QObject {
                      "carriage return in the backup count"}
              .contains(tag))
       QSKIP("sanitizer build: this trap runs in the release build");
+    // The rebuild's link traps take the same file layer as its untrapped row.
+    if (QString(QTest::currentTestFunction()) == "rebuildAsRoot" && !tag.isEmpty() &&
+        tag != "no trap")
+      QSKIP("sanitizer build: this trap runs in the release build");
 #endif
     identityLine_ = "working on drive C: as uid %1";
     const fs::path base = fs::path(tmp_.path().toStdString()) / std::to_string(++row_);
