@@ -16,6 +16,7 @@
 #include "engine/DeepCheckVal.h"
 #include "engine/EngineError.h"
 #include "engine/Verifier.h"
+#include "platform/AsciiCase.h"
 
 namespace zel::engine {
 namespace fs = std::filesystem;
@@ -105,9 +106,7 @@ struct TableFiles {
 };
 
 std::string UpperExt(const fs::path& p) {
-  std::string e = p.extension().string();
-  for (char& c : e) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-  return e;
+  return platform::AsciiUpper(p.extension().string());
 }
 
 TableFiles FilesOf(const fs::path& dbFile) {

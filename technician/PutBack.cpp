@@ -9,6 +9,7 @@
 #include "engine/TableRecords.h"
 #include "engine/TableWriter.h"
 #include "engine/Verifier.h"
+#include "platform/AsciiCase.h"
 #include "platform/DriveMapping.h"
 #include "platform/EscapeText.h"
 #include "platform/WindowsFiles.h"
@@ -23,13 +24,10 @@
 namespace zel::technician {
 namespace {
 
-std::string Upper(std::string text) {
-  for (char& c : text) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-  return text;
-}
+using platform::AsciiUpper;
 
 bool EndsWithDb(const std::string& path) {
-  return path.size() > 3 && Upper(path.substr(path.size() - 3)) == ".DB";
+  return path.size() > 3 && AsciiUpper(path.substr(path.size() - 3)) == ".DB";
 }
 
 struct Candidate {
@@ -46,8 +44,9 @@ std::vector<Candidate> Candidates(TechnicianContext& context, const report::RunR
     if (!table.repair) continue;
     const report::RepairRecord& repair = *table.repair;
     if (options.master) {
-      const std::string wanted = Upper(*options.master);
-      if (wanted != Upper(table.table) && wanted != Upper(table.folder + "\\" + table.table))
+      const std::string wanted = AsciiUpper(*options.master);
+      if (wanted != AsciiUpper(table.table) &&
+          wanted != AsciiUpper(table.folder + "\\" + table.table))
         continue;
       if (repair.kind != report::RepairKind::Restore || !repair.generation)
         throw TechnicianError(table.folder + "\\" + table.table +
@@ -88,8 +87,9 @@ std::string EarlierPutBack(const std::filesystem::path& runReport,
       continue;
     for (const report::TableRecord& done : earlier.tables)
       for (const Candidate& c : candidates)
-        if (done.repair && done.repair->putBack && Upper(done.folder) == Upper(c.table->folder) &&
-            Upper(done.table) == Upper(c.table->table))
+        if (done.repair && done.repair->putBack &&
+            AsciiUpper(done.folder) == AsciiUpper(c.table->folder) &&
+            AsciiUpper(done.table) == AsciiUpper(c.table->table))
           return file.string() + " (" + done.folder + "\\" + done.table + ")";
   }
   return "";
@@ -97,7 +97,7 @@ std::string EarlierPutBack(const std::filesystem::path& runReport,
 
 bool SameStructure(const std::vector<engine::FieldDef>& a, const std::vector<engine::FieldDef>& b) {
   return std::equal(a.begin(), a.end(), b.begin(), b.end(), [](const auto& x, const auto& y) {
-    return Upper(x.name) == Upper(y.name) && x.type == y.type && x.size == y.size;
+    return AsciiUpper(x.name) == AsciiUpper(y.name) && x.type == y.type && x.size == y.size;
   });
 }
 

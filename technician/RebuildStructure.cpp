@@ -1,7 +1,6 @@
 #include "technician/RebuildStructure.h"
 
 #include <algorithm>
-#include <cctype>
 #include <chrono>
 #include <fstream>
 #include <system_error>
@@ -12,19 +11,18 @@
 #include "engine/ParadoxFormat.h"
 #include "engine/TableWriter.h"
 #include "engine/Verifier.h"
+#include "platform/AsciiCase.h"
+#include "platform/DriveMapping.h"
 #include "technician/RebuildTable.h"
 
 namespace zel::technician {
 namespace fs = std::filesystem;
 namespace {
 
-std::string Upper(std::string s) {
-  for (char& c : s) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-  return s;
-}
+using platform::AsciiUpper;
 
 bool SameName(const std::string& a, const std::string& b) {
-  return Upper(a) == Upper(b);
+  return platform::SameNameIgnoringCase(a, b);
 }
 
 // The catalogue's definition of the table, written empty in a temporary folder.
@@ -67,7 +65,7 @@ std::vector<engine::SecondaryIndexDef> IndexDefinitions(const engine::TableInfo&
     engine::SecondaryIndexDef d;
     d.name = x.name;
     d.caseInsensitive = x.caseInsensitive;
-    const std::string ext = Upper(x.xFile.extension().string());
+    const std::string ext = AsciiUpper(x.xFile.extension().string());
     d.forceNamed = ext.rfind(".XG", 0) == 0;
     for (const engine::FieldInfo& f : x.fields) {
       if (f.descending)
@@ -90,7 +88,7 @@ std::vector<engine::SecondaryIndexDef> IndexDefinitions(const engine::TableInfo&
 // (level 4 and later), else its own header's; 0 when neither can be read.
 int DefinitionCount(const fs::path& db, const engine::TableInfo* own) {
   for (const fs::path& file : engine::ExistingTableFiles(db)) {
-    if (Upper(file.extension().string()) != ".VAL") continue;
+    if (AsciiUpper(file.extension().string()) != ".VAL") continue;
     std::ifstream in(file, std::ios::binary);
     unsigned char head[2] = {};
     if (in.read(reinterpret_cast<char*>(head), 2) && head[1] >= 0x05) return head[0];
@@ -112,7 +110,7 @@ StationTable FindStationTable(const fs::path& db) {
   const fs::path folder = db.parent_path();
   const fs::path pos = folder.parent_path();
   if (!SameName(pos.filename().string(), "ZELPOS")) return st;
-  const std::string table = Upper(db.stem().string());
+  const std::string table = AsciiUpper(db.stem().string());
   for (const std::string_view f : catalogue::CheckOrder()) {
     if (!SameName(folder.filename().string(), std::string(f))) continue;
     if (!catalogue::FindEntry(f, table) && !creators::FindSchema(f, table)) return st;

@@ -5,7 +5,6 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <cctype>
 #include <cerrno>
 #include <cstring>
 #include <sstream>
@@ -13,6 +12,7 @@
 #include <system_error>
 
 #include "engine/Verifier.h"
+#include "platform/AsciiCase.h"
 #include "platform/FolderEntries.h"
 #include "platform/posix/SmallFiles.h"
 
@@ -20,12 +20,9 @@ namespace zel::technician {
 namespace fs = std::filesystem;
 namespace {
 
-constexpr const char* kMarker = ".zelrebuild-swap";
+using platform::AsciiUpper;
 
-std::string Upper(std::string s) {
-  for (char& c : s) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-  return s;
-}
+constexpr const char* kMarker = ".zelrebuild-swap";
 
 [[noreturn]] void Fail(const std::string& what, const fs::path& file, int err) {
   throw std::runtime_error(what + " " + file.string() + ": " + std::strerror(err));
@@ -41,7 +38,7 @@ void SyncFolder(const fs::path& folder) {
 }
 
 bool IsDataFile(const std::string& name) {
-  return Upper(fs::path(name).extension().string()) == ".DB";
+  return AsciiUpper(fs::path(name).extension().string()) == ".DB";
 }
 
 // A file's identity: device and inode, as text; "" when it is not there.
@@ -105,7 +102,7 @@ void SwapStagedFiles(const fs::path& db, const fs::path& staging) {
   const std::vector<fs::path> live = engine::ExistingTableFiles(db);
   auto target = [&](const std::string& name) {
     for (const fs::path& p : live)
-      if (Upper(p.filename().string()) == Upper(name)) return p;
+      if (AsciiUpper(p.filename().string()) == AsciiUpper(name)) return p;
     return IsDataFile(name) ? db : folder / name;
   };
   std::stable_partition(names.begin(), names.end(),
@@ -122,11 +119,11 @@ void SwapStagedFiles(const fs::path& db, const fs::path& staging) {
   // Old index files with no new counterpart would pair with the new data file: they go (they
   // are kept with the other old files). The .VAL is the table's as it was.
   for (const fs::path& p : live) {
-    const std::string upper = Upper(p.filename().string());
-    const std::string ext = Upper(p.extension().string());
+    const std::string upper = AsciiUpper(p.filename().string());
+    const std::string ext = AsciiUpper(p.extension().string());
     if (ext == ".DB" || ext == ".VAL") continue;
     if (std::any_of(names.begin(), names.end(),
-                    [&](const std::string& n) { return Upper(n) == upper; }))
+                    [&](const std::string& n) { return AsciiUpper(n) == upper; }))
       continue;
     if (::unlink(p.c_str()) != 0 && errno != ENOENT) Fail("cannot remove the old file", p, errno);
   }

@@ -4,7 +4,6 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <cctype>
 #include <cerrno>
 #include <cstring>
 #include <ctime>
@@ -13,6 +12,7 @@
 #include "engine/EngineError.h"
 #include "engine/Salvage.h"
 #include "engine/Verifier.h"
+#include "platform/AsciiCase.h"
 #include "platform/FolderEntries.h"
 #include "technician/RebuildGuard.h"
 #include "technician/RebuildStructure.h"
@@ -22,12 +22,9 @@ namespace zel::technician {
 namespace fs = std::filesystem;
 namespace {
 
-constexpr const char* kKeyViolations = "KEYVIOL.csv";
+using platform::AsciiUpper;
 
-std::string Upper(std::string s) {
-  for (char& c : s) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-  return s;
-}
+constexpr const char* kKeyViolations = "KEYVIOL.csv";
 
 std::string Now() {
   const std::time_t t = std::time(nullptr);
@@ -55,7 +52,7 @@ void SyncFolder(const fs::path& folder) {
 fs::path ExistingOrNew(const fs::path& parent, const std::string& name) {
   std::error_code ec;
   for (fs::directory_iterator it(parent, ec), end; !ec && it != end; it.increment(ec))
-    if (Upper(it->path().filename().string()) == Upper(name)) return it->path();
+    if (AsciiUpper(it->path().filename().string()) == AsciiUpper(name)) return it->path();
   return parent / name;
 }
 
@@ -181,7 +178,7 @@ RebuildOutcome RebuildTable(const fs::path& dbGiven, const RebuildOptions& optio
   std::vector<std::string> newFiles;
   std::vector<std::string> reports;
   for (const platform::FolderEntry& e : platform::RegularFilesIn(staging)) {
-    const std::string ext = Upper(fs::path(e.name).extension().string());
+    const std::string ext = AsciiUpper(fs::path(e.name).extension().string());
     if (ext == ".CSV")
       reports.push_back(e.name);
     else
@@ -227,7 +224,7 @@ RebuildOutcome RebuildTable(const fs::path& dbGiven, const RebuildOptions& optio
   }
   for (const auto& x : structure.indexes) out.indexes.push_back(x.name);
   out.primaryIndex = std::any_of(newFiles.begin(), newFiles.end(), [](const std::string& n) {
-    return Upper(fs::path(n).extension().string()) == ".PX";
+    return AsciiUpper(fs::path(n).extension().string()) == ".PX";
   });
   if (!r.duplicatesCsv.empty()) out.keyViolCsv = out.keptFolder / kKeyViolations;
   return out;

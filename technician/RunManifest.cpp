@@ -4,6 +4,7 @@
 #include <array>
 #include <filesystem>
 
+#include "platform/AsciiCase.h"
 #include "platform/DriveMapping.h"
 #include "platform/FileDigest.h"
 #include "platform/FolderEntries.h"
@@ -14,13 +15,10 @@
 namespace zel::technician {
 namespace {
 
+using platform::AsciiUpper;
+
 constexpr const char* kDamagedRoot = "C:\\ZelPos\\ZelUtil.Damaged\\";
 constexpr const char* kPosFolder = "C:\\ZelPos\\";
-
-std::string Upper(std::string text) {
-  for (char& c : text) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-  return text;
-}
 
 std::string Extension(const std::string& table, const std::string& name) {
   return name.size() > table.size() ? name.substr(table.size()) : "";
@@ -32,9 +30,9 @@ std::string ChangedSince(platform::WindowsFiles& files, const std::string& folde
                          const report::RepairRecord& repair) {
   for (const std::string& name : repair.touchedFiles) {
     const std::string live = repair::LiveFolder(folder) + name;
-    const auto entry =
-        std::find_if(repair.manifest.begin(), repair.manifest.end(),
-                     [&](const report::ManifestEntry& e) { return Upper(e.name) == Upper(name); });
+    const auto entry = std::find_if(
+        repair.manifest.begin(), repair.manifest.end(),
+        [&](const report::ManifestEntry& e) { return AsciiUpper(e.name) == AsciiUpper(name); });
     const bool exists = files.FileExists(live);
     if (entry == repair.manifest.end()) {
       if (exists) return live + " was made since";
@@ -105,7 +103,7 @@ void ReplaceLiveFiles(platform::WindowsFiles& files, const std::string& folder,
     for (const std::string& path : made) files.DeleteFile(path);
   };
   for (const auto& [name, source] : sources) {
-    const std::string extension = Upper(Extension(table, name));
+    const std::string extension = AsciiUpper(Extension(table, name));
     const std::string live = repair::LivePath(folder, table, extension);
     if (extension == ".VAL") {
       valTouched = true;

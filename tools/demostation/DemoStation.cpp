@@ -16,6 +16,7 @@
 #include "engine/EngineError.h"
 #include "engine/ParadoxFormat.h"
 #include "engine/TableWriter.h"
+#include "platform/AsciiCase.h"
 #include "platform/DriveMapping.h"
 #include "tools/demostation/StationData.h"
 
@@ -24,13 +25,9 @@ namespace fs = std::filesystem;
 namespace zel::demostation {
 namespace {
 
-constexpr int kGenerations = 7;
+using platform::AsciiUpper;
 
-std::string Upper(std::string text) {
-  for (char& c : text)
-    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-  return text;
-}
+constexpr int kGenerations = 7;
 
 fs::path Map(const std::string& windowsPath) {
   return platform::MapWindowsPath(windowsPath);
@@ -171,7 +168,7 @@ Damage ParseDamage(const std::string& text) {
 
   if (damage.kind == "stale-locks") {
     if (target.empty()) return damage;
-    damage.folder = Upper(target);
+    damage.folder = AsciiUpper(target);
     const auto& order = catalogue::CheckOrder();
     if (std::find(order.begin(), order.end(), damage.folder) == order.end())
       throw StationError("damage " + text + ": " + target + " is not a data folder");
@@ -185,8 +182,8 @@ Damage ParseDamage(const std::string& text) {
   const auto slash = target.find_first_of("/\\");
   if (slash == std::string::npos)
     throw StationError("damage " + text + ": name the table as FOLDER/TABLE");
-  damage.folder = Upper(target.substr(0, slash));
-  damage.table = Upper(target.substr(slash + 1));
+  damage.folder = AsciiUpper(target.substr(0, slash));
+  damage.table = AsciiUpper(target.substr(slash + 1));
   const auto* schema = creators::FindSchema(damage.folder, damage.table);
   if (schema == nullptr)
     throw StationError("damage " + text + ": " + damage.folder + "/" + damage.table +
