@@ -5,7 +5,6 @@
 #include <cstring>
 #include <ctime>
 #include <numeric>
-#include <regex>
 #include <set>
 
 #include "engine/EngineError.h"
@@ -423,12 +422,20 @@ void WriteSecondary(IndexPlan& p, const Shape& s, std::uint8_t pxStamp,
   files.push_back(std::move(y));
 }
 
+// .PX, .Xnn/.Ynn (nn hex: single-field secondaries) and .XGn/.YGn (named secondaries), in any case.
+bool IsIndexExtension(const std::string& extension) {
+  const std::string e = Lower(extension);
+  if (e == ".px") return true;
+  if (e.size() != 4 || e[0] != '.' || (e[1] != 'x' && e[1] != 'y')) return false;
+  const auto hex = [](char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'); };
+  if (e[2] == 'g') return (e[3] >= '0' && e[3] <= '9') || (e[3] >= 'a' && e[3] <= 'z');
+  return hex(e[2]) && hex(e[3]);
+}
+
 // Index files of the table in `db`'s folder that the new set does not have, matched without
 // regard to case as the Windows side would.
 std::vector<fs::path> StaleIndexFiles(const fs::path& db,
                                       const std::vector<std::unique_ptr<TempFile>>& keep) {
-  static const std::regex kIndexExt(R"(\.(px|x[0-9a-f]{2}|y[0-9a-f]{2}|xg[0-9a-z]|yg[0-9a-z]))",
-                                    std::regex::icase);
   std::set<std::string> kept;
   for (const auto& f : keep) kept.insert(f->Target().filename().string());
   const std::string stem = Lower(db.stem().string());
@@ -439,7 +446,7 @@ std::vector<fs::path> StaleIndexFiles(const fs::path& db,
     if (!entry.is_regular_file(ec)) continue;
     const fs::path name = entry.path().filename();
     if (Lower(name.stem().string()) != stem) continue;
-    if (!std::regex_match(name.extension().string(), kIndexExt)) continue;
+    if (!IsIndexExtension(name.extension().string())) continue;
     if (kept.count(name.string())) continue;
     stale.push_back(entry.path());
   }
