@@ -7,6 +7,7 @@
 #include <QtTest>
 
 #include "PowerLoss.h"
+#include "tests/support/FaultPreload.h"
 
 namespace {
 
@@ -18,12 +19,8 @@ QByteArray ReadFile(const QString& path) {
   return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<absent>");
 }
 
-// In a sanitizer build the layer comes before the sanitizer's runtime in the load order, which
-// the runtime refuses unless told that this is meant.
 void PreloadFirst(QProcessEnvironment& env) {
-  const QString asan = env.value("ASAN_OPTIONS");
-  env.insert("ASAN_OPTIONS",
-             (asan.isEmpty() ? QString() : asan + ":") + "verify_asan_link_order=0");
+  env.insert("ASAN_OPTIONS", zel::test::AsanOptionsAllowingPreload(env.value("ASAN_OPTIONS")));
 }
 
 }  // namespace

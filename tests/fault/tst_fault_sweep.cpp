@@ -33,6 +33,7 @@
 #include "creators/Schemas.h"
 #include "engine/TableWriter.h"
 #include "engine/Verifier.h"
+#include "tests/support/FaultPreload.h"
 #include "tools/demostation/StationData.h"
 
 #if defined(__SANITIZE_ADDRESS__)
@@ -350,10 +351,7 @@ class Harness {
     env.insert("DBUS_SYSTEM_BUS_ADDRESS", "unix:path=" + p + "/no-system-bus");
     env.insert("ZELUTIL_SIMULATE_POWER_OFF", "1");
     env.insert("LD_PRELOAD", kShim);
-    // The fault layer comes before the sanitizer's runtime in the load order.
-    const QString asan = env.value("ASAN_OPTIONS");
-    env.insert("ASAN_OPTIONS",
-               (asan.isEmpty() ? QString() : asan + ":") + "verify_asan_link_order=0");
+    env.insert("ASAN_OPTIONS", zel::test::AsanOptionsAllowingPreload(env.value("ASAN_OPTIONS")));
     env.insert("ZEL_FAULT_ROOT", p + "/drive_c");
     env.insert("ZEL_FAULT_NOSLEEP", "1");
     env.insert("ZEL_FAULT_NOSYNC", "1");

@@ -6,6 +6,7 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include "tests/support/FaultPreload.h"
 #include "tests/technician/TechnicianFixtures.h"
 
 namespace zt = zel::test;
@@ -21,15 +22,10 @@ constexpr int kSanitizedStride = 1;
 #endif
 
 QStringList Fault(const QString& prefix, const QStringList& more) {
-  // The fault layer comes before the sanitizer's runtime in the load order, which the runtime
-  // refuses unless told that this is meant.
-  const QString asan = qEnvironmentVariable("ASAN_OPTIONS");
-  return QStringList{"LD_PRELOAD=" ZEL_FAULT_SHIM,
-                     "ZEL_FAULT_ROOT=" + prefix,
-                     "ZEL_FAULT_NOSYNC=1",
+  return QStringList{"LD_PRELOAD=" ZEL_FAULT_SHIM, "ZEL_FAULT_ROOT=" + prefix, "ZEL_FAULT_NOSYNC=1",
                      "ZEL_FAULT_NOSLEEP=1",
-                     "ASAN_OPTIONS=" + (asan.isEmpty() ? QString() : asan + ":") +
-                         "verify_asan_link_order=0"} +
+                     "ASAN_OPTIONS=" + zel::test::AsanOptionsAllowingPreload(
+                                           qEnvironmentVariable("ASAN_OPTIONS"))} +
          more;
 }
 

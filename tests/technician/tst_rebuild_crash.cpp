@@ -13,6 +13,7 @@
 #include "engine/TableWriter.h"
 #include "tests/salvage/SalvageFixtures.h"
 #include "tests/support/DemoStations.h"
+#include "tests/support/FaultPreload.h"
 
 using namespace salvagetest;
 namespace fs = std::filesystem;
@@ -33,9 +34,7 @@ Run Zelcheck(const QStringList& args, const QString& prefix, const QString& root
     if (key.startsWith("ZEL_FAULT_")) env.remove(key);
   env.insert("WINEPREFIX", prefix);
   env.insert("LD_PRELOAD", ZEL_FAULT_SHIM);
-  const QString asan = env.value("ASAN_OPTIONS");
-  env.insert("ASAN_OPTIONS",
-             (asan.isEmpty() ? QString() : asan + ":") + "verify_asan_link_order=0");
+  env.insert("ASAN_OPTIONS", zel::test::AsanOptionsAllowingPreload(env.value("ASAN_OPTIONS")));
   env.insert("ZEL_FAULT_ROOT", root);
   env.insert("ZEL_FAULT_NOSYNC", "1");
   for (const QString& setting : faults) {
