@@ -21,10 +21,6 @@ namespace {
 
 using platform::AsciiUpper;
 
-bool SameName(const std::string& a, const std::string& b) {
-  return platform::SameNameIgnoringCase(a, b);
-}
-
 // The catalogue's definition of the table, written empty in a temporary folder.
 std::shared_ptr<const fs::path> WriteCatalogueTemplate(const StationTable& st, fs::path& db) {
   const creators::TableSchema* schema = creators::FindSchema(st.folder, st.table);
@@ -109,10 +105,10 @@ StationTable FindStationTable(const fs::path& db) {
   StationTable st;
   const fs::path folder = db.parent_path();
   const fs::path pos = folder.parent_path();
-  if (!SameName(pos.filename().string(), "ZELPOS")) return st;
+  if (!platform::SameNameIgnoringCase(pos.filename().string(), "ZELPOS")) return st;
   const std::string table = AsciiUpper(db.stem().string());
   for (const std::string_view f : catalogue::CheckOrder()) {
-    if (!SameName(folder.filename().string(), std::string(f))) continue;
+    if (!platform::SameNameIgnoringCase(folder.filename().string(), std::string(f))) continue;
     if (!catalogue::FindEntry(f, table) && !creators::FindSchema(f, table)) return st;
     st.folder = std::string(f);
     st.table = table;
@@ -189,13 +185,15 @@ RebuildStructure FindRebuildStructure(const fs::path& db, const fs::path& like) 
   if (schema) {
     std::vector<engine::SecondaryIndexDef> ordered;
     for (const engine::SecondaryIndexDef& d : schema->def.indexes) {
-      const auto it = std::find_if(s.indexes.begin(), s.indexes.end(),
-                                   [&](const auto& x) { return SameName(x.name, d.name); });
+      const auto it = std::find_if(s.indexes.begin(), s.indexes.end(), [&](const auto& x) {
+        return platform::SameNameIgnoringCase(x.name, d.name);
+      });
       ordered.push_back(it != s.indexes.end() ? *it : d);
     }
     for (const engine::SecondaryIndexDef& x : s.indexes) {
-      const bool listed = std::any_of(ordered.begin(), ordered.end(),
-                                      [&](const auto& o) { return SameName(o.name, x.name); });
+      const bool listed = std::any_of(ordered.begin(), ordered.end(), [&](const auto& o) {
+        return platform::SameNameIgnoringCase(o.name, x.name);
+      });
       if (!listed) ordered.push_back(x);
     }
     s.indexes = std::move(ordered);
